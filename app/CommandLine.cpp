@@ -1,0 +1,70 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/SettingsTransfer.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr const char16_t* kUsage[] = {
+    u"\nZOLTMgr.exe Command Line Options:\n",
+    u"\t-export export ZOLT volume settings to file\n",
+    u"\t-import import ZOLT volume settings from file\n",
+    u"\nExamples:\n",
+    u"\tZOLTMgr.exe -export C: zolt_volume_c.dat\n",
+    u"\tZOLTMgr.exe -import C: zolt_volume_c.dat\n",
+};
+constexpr char16_t kInvalidArguments[] = u"Syntax failure - Invalid arguments\n";
+constexpr char16_t kInvalidVolume[] = u"Syntax failure - Invalid volume argument. Must be <X>:\n";
+
+void PrintUsage() {
+  for (const char16_t* line : kUsage) platform::WPrintF(line);
+}
+
+ParsedCommandLine SyntaxFailure(const char16_t* message) {
+  platform::WPrintF(message);
+  PrintUsage();
+  return {std::nullopt, 1};
+}
+
+// Folds A to Z only: options are ASCII, and no locale decides what else matches.
+char16_t FoldAsciiLetter(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool IsOption(std::u16string_view argument, std::u16string_view option) {
+  return std::ranges::equal(argument, option, {}, FoldAsciiLetter, FoldAsciiLetter);
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(std::span<const std::u16string> arguments) {
+  if (arguments.size() <= 1) {
+    PrintUsage();
+    return {std::nullopt, 1};
+  }
+  Operation operation;
+  if (IsOption(arguments[1], u"-export")) {
+    operation = Operation::Export;
+  } else if (IsOption(arguments[1], u"-import")) {
+    operation = Operation::Import;
+  } else {
+    PrintUsage();
+    return {std::nullopt, 0};
+  }
+  if (arguments.size() != 4) return SyntaxFailure(kInvalidArguments);
+  const std::u16string& volume = arguments[2];
+  if (volume.empty() || volume.back() != u':') return SyntaxFailure(kInvalidVolume);
+  return {Command{operation, volume, arguments[3]}, 0};
+}
+
+int RunZOLTMgr(std::span<const std::u16string> arguments) {
+  ParsedCommandLine parsed = ParseCommandLine(arguments);
+  if (!parsed.command) return parsed.exitCode;
+  Command& command = *parsed.command;
+  return command.operation == Operation::Export
+             ? ExportVolumeSettings(std::move(command.volume), std::move(command.file))
+             : ImportVolumeSettings(std::move(command.volume), std::move(command.file));
+}

@@ -1,0 +1,23 @@
+#include "app/KFile.h"
+
+using namespace platform;
+
+Status KFile::Open(const std::u16string& path, std::uint32_t desiredAccess,
+                   std::uint32_t shareMode, std::uint32_t creationDisposition) {
+  return CreateFileW(path.c_str(), desiredAccess, shareMode, creationDisposition,
+                     kFileAttributeNormal, handle_.put());
+}
+
+bool KFile::ReadExactly(void* buffer, std::uint32_t size) {
+  std::uint32_t done = 0;
+  return ReadFile(handle_.get(), buffer, size, &done) == kErrorSuccess && done == size;
+}
+
+bool KFile::WriteExactly(const void* buffer, std::uint32_t size) {
+  std::uint32_t done = 0;
+  return WriteFile(handle_.get(), buffer, size, &done) == kErrorSuccess && done == size;
+}
+
+Status KFile::GetSize(std::uint64_t* size) { return GetFileSizeEx(handle_.get(), size); }
+
+Status KFile::Close() { return CloseHandle(handle_.release()); }

@@ -1,0 +1,94 @@
+#include "app/SettingsTransfer.h"
+
+#include <new>
+
+#include "app/KFile.h"
+#include "app/ProgramDirectory.h"
+#include "platform/Platform.h"
+#include "settings/VolumeSettings.h"
+#include "volume/ZOLTVolume.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr char16_t kGetFailed[] = u"Get volume settings fail!\n";
+constexpr char16_t kCreateFailed[] = u"Create exported volume settings %s file fail!\n";
+constexpr char16_t kWriteFailed[] = u"Write exported volume settings to %s file fail!\n";
+constexpr char16_t kCloseFailed[] = u"Close exported volume settings %s file fail!\n";
+constexpr char16_t kExported[] = u"Export volume settings to %s file success!\n";
+constexpr char16_t kOpenFailed[] = u"Open imported volume settings %s file fail!\n";
+constexpr char16_t kReadFailed[] = u"Read imported volume settings %s fail!\n";
+constexpr char16_t kSetFailed[] = u"Import volume settings %s fail!\n";
+constexpr char16_t kImported[] = u"Import volume settings from %s file success!\n";
+
+// Always the directory, one backslash and the name as typed: nothing is checked or normalised.
+std::u16string SettingsFilePath(const std::u16string& file) {
+  return GetProgramDirectory() + u'\\' + file;
+}
+
+int Report(const char16_t* message, const std::u16string& file, int exitCode) {
+  WPrintF(message, file.c_str());
+  return exitCode;
+}
+
+// Reads the head and exactly the list data that it announces. Fails with the exit code of the
+// step that failed: 2 for the head, 3 for the list.
+int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
+  SettingsHead head{};
+  if (!file.ReadExactly(head.data(), kSettingsHeadSize)) return 2;
+  DecodeSettingsHead(head, settings);
+
+  // The head's size is only a claim: memory is taken for no more list than the file holds.
+  const std::uint32_t size = settings.ExclusionListSize;
+  std::uint64_t fileSize = 0;
+  if (file.GetSize(&fileSize) != kErrorSuccess || fileSize < kSettingsHeadSize ||
+      fileSize - kSettingsHeadSize < size) {
+    return 3;
+  }
+  settings.ExclusionList.reset(new (std::nothrow) std::uint8_t[size]);
+  if (!settings.ExclusionList || !file.ReadExactly(settings.ExclusionList.get(), size)) return 3;
+  return 0;
+}
+
+}  // namespace
+
+int ExportVolumeSettings(std::u16string volume, std::u16string file) {
+  const ZOLTVolume store(volume);
+  VolumeSettings settings;
+  if (!store.GetSettings(settings)) {
+    WPrintF(kGetFailed);
+    return 1;
+  }
+
+  KFile output;
+  if (output.Open(SettingsFilePath(file), kGenericRead | kGenericWrite, kFileShareRead,
+                  kCreateAlways) != kErrorSuccess) {
+    return Report(kCreateFailed, file, 2);
+  }
+  const SettingsHead head = EncodeSettingsHead(settings);
+  if (!output.WriteExactly(head.data(), kSettingsHeadSize)) return Report(kWriteFailed, file, 3);
+  if (!output.WriteExactly(settings.ExclusionList.get(), settings.ExclusionListSize)) {
+    return Report(kWriteFailed, file, 4);
+  }
+  if (output.Close() != kErrorSuccess) return Report(kCloseFailed, file, 5);
+  return Report(kExported, file, 0);
+}
+
+int ImportVolumeSettings(std::u16string volume, std::u16string file) {
+  VolumeSettings settings;
+  {
+    KFile input;
+    if (input.Open(SettingsFilePath(file), kGenericRead, kFileShareRead, kOpenExisting) !=
+        kErrorSuccess) {
+      return Report(kOpenFailed, file, 1);
+    }
+    if (const int failed = ReadSettingsFile(input, settings)) {
+      return Report(kReadFailed, file, failed);
+    }
+  }
+
+  const ZOLTVolume store(volume);
+  if (!store.SetSettings(settings)) return Report(kSetFailed, file, 4);
+  return Report(kImported, file, 0);
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+// The one seam between ZOLTMgr and the operating system.
+//
+// Each function stands for exactly one Win32 (or C runtime) call and carries its name.
+// platform/win32/ makes that call; platform/sim/ answers it from a simulated machine.
+// Functions return the call's Win32 status: 0 for success, otherwise the error code that
+// GetLastError (or the registry call itself) reports. Handle out-parameters are written only
+// on success, so a caller never holds an invalid handle; the registry query writes its type and
+// size also when it answers ERROR_MORE_DATA, exactly as the registry does.
+//
+// The records below have the layout of their 64-bit Windows counterparts; the Win32 build
+// checks that at compile time and hands them to the system as they are.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+using Status = std::uint32_t;
+using Handle = void*;      // HANDLE of a file or device
+using DevInfoSet = void*;  // HDEVINFO
+using RegKey = void*;      // HKEY
+using Heap = void*;        // HANDLE of a heap
+
+inline constexpr Status kErrorSuccess = 0;
+inline constexpr Status kErrorInvalidFunction = 1;
+inline constexpr Status kErrorFileNotFound = 2;
+inline constexpr Status kErrorPathNotFound = 3;
+inline constexpr Status kErrorAccessDenied = 5;
+inline constexpr Status kErrorInvalidHandle = 6;
+inline constexpr Status kErrorOutOfMemory = 14;
+inline constexpr Status kErrorGenFailure = 31;
+inline constexpr Status kErrorNotSupported = 50;
+inline constexpr Status kErrorInvalidParameter = 87;
+inline constexpr Status kErrorInsufficientBuffer = 122;
+inline constexpr Status kErrorMoreData = 234;
+inline constexpr Status kErrorNoMoreItems = 259;
+inline constexpr Status kErrorIncorrectSize = 1462;
+inline constexpr Status kErrorInvalidUserBuffer = 1784;
+
+// CreateFileW
+inline constexpr std::uint32_t kGenericRead = 0x80000000;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000;
+inline constexpr std::uint32_t kFileShareRead = 0x1;
+inline constexpr std::uint32_t kFileShareWrite = 0x2;
+inline constexpr std::uint32_t kFileShareDelete = 0x4;
+inline constexpr std::uint32_t kCreateAlways = 2;
+inline constexpr std::uint32_t kOpenExisting = 3;
+inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
+inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
+
+// DeviceIoControl: device type 0x56 (volume), function 7, buffered, any access.
+inline constexpr std::uint32_t kIoctlVolumeQueryVolumeNumber = 0x0056001C;
+
+// Registry
+inline constexpr std::uint32_t kRegNone = 0;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+inline constexpr std::uint32_t kRegQword = 11;
+inline constexpr std::uint32_t kRegOptionNonVolatile = 0;
+inline constexpr std::uint32_t kKeyQueryValue = 0x1;
+inline constexpr std::uint32_t kKeySetValue = 0x2;
+
+// Device installation
+inline constexpr std::uint32_t kDigcfPresent = 0x2;
+inline constexpr std::uint32_t kDigcfDeviceInterface = 0x10;
+
+struct Guid {
+  std::uint32_t Data1;
+  std::uint16_t Data2;
+  std::uint16_t Data3;
+  std::uint8_t Data4[8];
+};
+
+inline constexpr Guid kGuidDevinterfaceVolume = {
+    0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+constexpr bool operator==(const Guid& a, const Guid& b) {
+  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+  for (int i = 0; i < 8; ++i) {
+    if (a.Data4[i] != b.Data4[i]) return false;
+  }
+  return true;
+}
+
+struct DeviceInterfaceData {  // SP_DEVICE_INTERFACE_DATA
+  std::uint32_t cbSize;
+  Guid InterfaceClassGuid;
+  std::uint32_t Flags;
+  std::uintptr_t Reserved;
+};
+
+struct DevInfoData {  // SP_DEVINFO_DATA
+  std::uint32_t cbSize;
+  Guid ClassGuid;
+  std::uint32_t DevInst;
+  std::uintptr_t Reserved;
+};
+
+struct DeviceInterfaceDetailData {  // SP_DEVICE_INTERFACE_DETAIL_DATA_W
+  std::uint32_t cbSize;
+  char16_t DevicePath[1];  // NUL-terminated, runs on past the record
+};
+
+struct VolumeNumber {  // VOLUME_NUMBER
+  std::uint32_t VolumeNumber;
+  char16_t VolumeManagerName[8];
+};
+
+inline constexpr std::uint32_t kDeviceInterfaceDataSize = 32;
+inline constexpr std::uint32_t kDevInfoDataSize = 32;
+inline constexpr std::uint32_t kDeviceInterfaceDetailDataSize = 8;
+static_assert(sizeof(DeviceInterfaceData) == kDeviceInterfaceDataSize);
+static_assert(sizeof(DevInfoData) == kDevInfoDataSize);
+static_assert(sizeof(DeviceInterfaceDetailData) == kDeviceInterfaceDetailDataSize);
+static_assert(offsetof(DeviceInterfaceDetailData, DevicePath) == 4);
+static_assert(sizeof(VolumeNumber) == 20);
+
+// kernel32: files and devices. Security attributes and template are always none.
+Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                   Handle* file);
+// No input buffer and no overlapped structure: the request completes before it returns.
+Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuffer,
+                       std::uint32_t outBufferSize, std::uint32_t* bytesReturned);
+Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead);
+Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
+                 std::uint32_t* bytesWritten);
+Status GetFileSizeEx(Handle file, std::uint64_t* size);
+Status CloseHandle(Handle object);
+
+// kernel32: the process heap. HeapAlloc answers null when no memory is left.
+Heap GetProcessHeap();
+void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes);
+Status HeapFree(Heap heap, std::uint32_t flags, void* block);
+
+// setupapi. No enumerator and no window.
+Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoSet* set);
+Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGuid,
+                                   std::uint32_t memberIndex, DeviceInterfaceData* interfaceData);
+Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
+                                        DeviceInterfaceDetailData* detail,
+                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                        DevInfoData* devInfoData);
+Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, char16_t* instanceId,
+                                   std::uint32_t instanceIdSize, std::uint32_t* requiredSize);
+Status SetupDiDestroyDeviceInfoList(DevInfoSet set);
+
+// advapi32. No class, default security, no disposition.
+RegKey HKeyLocalMachine();
+Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options,
+                       std::uint32_t samDesired, RegKey* result);
+Status RegQueryValueExW(RegKey key, const char16_t* valueName, std::uint32_t* type, void* data,
+                        std::uint32_t* dataSize);
+Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type, const void* data,
+                      std::uint32_t dataSize);
+Status RegDeleteValueW(RegKey key, const char16_t* valueName);
+Status RegCloseKey(RegKey key);
+
+// kernel32 and shlwapi: the running executable's path. The two kernel32 calls report the
+// character count that the call returned in `length`, also when that count is a size needed.
+Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length);
+Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
+                        std::uint32_t* length);
+bool PathRemoveFileSpecW(char16_t* path);
+
+// C runtime: one wide formatted print to standard output, the format being the text itself.
+void WPrintF(const char16_t* format);
+void WPrintF(const char16_t* format, const char16_t* argument);
+
+}  // namespace platform

@@ -1,0 +1,170 @@
+#include "platform/sim/Machine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/sim/Text.h"
+
+namespace sim {
+namespace {
+
+// The path's elements, without empty ones.
+std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
+  std::vector<std::u16string_view> elements;
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find(u'\\'), path.size());
+    if (end != 0) elements.push_back(path.substr(0, end));
+    path.remove_prefix(std::min(end + 1, path.size()));
+  }
+  return elements;
+}
+
+std::u16string NormalPath(std::u16string_view path) {
+  std::u16string normal;
+  for (std::u16string_view element : SplitPath(path)) {
+    if (!normal.empty()) normal += u'\\';
+    normal += element;
+  }
+  return normal;
+}
+
+}  // namespace
+
+RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
+  if (created) *created = false;
+  std::u16string prefix;
+  RegistryKey* key = nullptr;
+  for (std::u16string_view element : SplitPath(path)) {
+    if (!prefix.empty()) prefix += u'\\';
+    prefix += element;
+    auto [it, inserted] = keys_.try_emplace(FoldCase(prefix), RegistryKey{prefix, {}});
+    if (inserted && created) *created = true;
+    key = &it->second;
+  }
+  if (!key) {
+    // The root itself.
+    auto [it, inserted] = keys_.try_emplace(u"", RegistryKey{});
+    key = &it->second;
+  }
+  return *key;
+}
+
+RegistryKey* Registry::FindKey(std::u16string_view path) {
+  const auto it = keys_.find(FoldCase(NormalPath(path)));
+  return it == keys_.end() ? nullptr : &it->second;
+}
+
+const RegistryKey* Registry::FindKey(std::u16string_view path) const {
+  return const_cast<Registry*>(this)->FindKey(path);
+}
+
+bool Registry::HasSubKeys(std::u16string_view path) const {
+  const std::u16string prefix = FoldCase(NormalPath(path)) + u'\\';
+  const auto it = keys_.lower_bound(prefix);
+  return it != keys_.end() && it->first.starts_with(prefix);
+}
+
+const RegistryValue* Registry::FindValue(std::u16string_view path, std::u16string_view name) const {
+  const RegistryKey* key = FindKey(path);
+  if (!key) return nullptr;
+  for (const RegistryValue& value : key->values) {
+    if (EqualsIgnoringCase(value.name, name)) return &value;
+  }
+  return nullptr;
+}
+
+void Registry::SetValue(std::u16string_view path, std::u16string_view name, std::uint32_t type,
+                        std::vector<std::uint8_t> data) {
+  RegistryKey& key = CreateKey(path);
+  for (RegistryValue& value : key.values) {
+    if (EqualsIgnoringCase(value.name, name)) {
+      value.type = type;
+      value.data = std::move(data);
+      return;
+    }
+  }
+  key.values.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+}
+
+bool Registry::DeleteValue(std::u16string_view path, std::u16string_view name) {
+  RegistryKey* key = FindKey(path);
+  if (!key) return false;
+  return std::erase_if(key->values, [&](const RegistryValue& value) {
+           return EqualsIgnoringCase(value.name, name);
+         }) != 0;
+}
+
+Machine::OpenObjects::OpenObjects(OpenObjects&& other) noexcept
+    : handles(std::exchange(other.handles, {})),
+      deviceSets(std::exchange(other.deviceSets, {})),
+      keys(std::exchange(other.keys, {})),
+      heapBlocks(std::exchange(other.heapBlocks, {})) {}
+
+Machine::OpenObjects& Machine::OpenObjects::operator=(OpenObjects&& other) noexcept {
+  if (this != &other) {
+    Release();
+    handles = std::exchange(other.handles, {});
+    deviceSets = std::exchange(other.deviceSets, {});
+    keys = std::exchange(other.keys, {});
+    heapBlocks = std::exchange(other.heapBlocks, {});
+  }
+  return *this;
+}
+
+Machine::OpenObjects::~OpenObjects() { Release(); }
+
+void Machine::OpenObjects::Release() {
+  for (auto& [id, object] : handles) {
+    if (object.fd >= 0) ::close(object.fd);
+  }
+  for (auto& [block, size] : heapBlocks) std::free(block);
+  handles.clear();
+  deviceSets.clear();
+  keys.clear();
+  heapBlocks.clear();
+}
+
+OpenCounts Machine::Open() const {
+  return OpenCounts{static_cast<int>(open.handles.size()), static_cast<int>(open.deviceSets.size()),
+                    static_cast<int>(open.keys.size()), static_cast<int>(open.heapBlocks.size())};
+}
+
+int Machine::CallCount(std::string_view call) const {
+  return static_cast<int>(
+      std::count_if(calls.begin(), calls.end(), [&](const CallRecord& r) { return r.call == call; }));
+}
+
+int Machine::CallCount(std::string_view call, std::u16string_view subject) const {
+  return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const CallRecord& r) {
+    return r.call == call && EqualsIgnoringCase(r.subject, subject);
+  }));
+}
+
+bool Machine::SameConfiguration(const Machine& other) const {
+  return drives == other.drives && volumeInterfaces == other.volumeInterfaces &&
+         registry == other.registry && faults == other.faults;
+}
+
+Status Machine::Enter(std::string_view call, std::u16string_view subject,
+                      std::vector<std::uint32_t> arguments) {
+  calls.push_back(CallRecord{std::string(call), std::u16string(subject), std::move(arguments)});
+  for (Fault& fault : faults) {
+    if (fault.call != call || (fault.name && !EqualsIgnoringCase(*fault.name, subject))) continue;
+    if (fault.skip > 0) {
+      --fault.skip;
+      continue;
+    }
+    return fault.status;
+  }
+  return platform::kErrorSuccess;
+}
+
+Machine& TheMachine() {
+  static Machine machine;
+  return machine;
+}
+
+}  // namespace sim

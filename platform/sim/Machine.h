@@ -1,0 +1,173 @@
+#pragma once
+
+// A simulated Windows machine behind the seam: drives and volume interfaces, the registry below
+// HKEY_LOCAL_MACHINE, the process heap, real files, and the console. It answers each seam call
+// as Windows does in the cases that ZOLTMgr meets, can be told to make any call fail, and counts
+// what is open and which calls were made.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace sim {
+
+using platform::Status;
+
+struct Drive {
+  std::u16string name;  // "C:", opened as \\.\C:
+  std::uint32_t volumeNumber = 0;
+  Status openError = 0;   // nonzero: the open fails with it
+  Status queryError = 0;  // nonzero: the volume-number query fails with it
+  bool operator==(const Drive&) const = default;
+};
+
+struct VolumeInterface {
+  std::u16string devicePath;  // \\?\STORAGE#Volume#...
+  std::u16string instanceId;  // STORAGE\VOLUME\...
+  std::uint32_t volumeNumber = 0;
+  std::u16string volumeManagerName;  // at most 8 characters
+  Status openError = 0;
+  Status queryError = 0;
+  bool operator==(const VolumeInterface&) const = default;
+};
+
+struct RegistryValue {
+  std::u16string name;
+  std::uint32_t type = platform::kRegNone;
+  std::vector<std::uint8_t> data;
+  bool operator==(const RegistryValue&) const = default;
+};
+
+struct RegistryKey {
+  std::u16string path;  // below HKEY_LOCAL_MACHINE, as first created
+  std::vector<RegistryValue> values;  // in the order they were first set
+  bool operator==(const RegistryKey&) const = default;
+};
+
+// Keys and value names compare without regard to case; a key exists with every key above it.
+class Registry {
+ public:
+  // Creates the key and every missing key above it; `created` tells whether any was missing.
+  // Empty path elements are ignored.
+  RegistryKey& CreateKey(std::u16string_view path, bool* created = nullptr);
+  RegistryKey* FindKey(std::u16string_view path);
+  const RegistryKey* FindKey(std::u16string_view path) const;
+  bool HasSubKeys(std::u16string_view path) const;
+
+  const RegistryValue* FindValue(std::u16string_view path, std::u16string_view name) const;
+  void SetValue(std::u16string_view path, std::u16string_view name, std::uint32_t type,
+                std::vector<std::uint8_t> data);
+  bool DeleteValue(std::u16string_view path, std::u16string_view name);
+
+  // Every key, in the order of their folded paths.
+  const std::map<std::u16string, RegistryKey>& Keys() const { return keys_; }
+  bool operator==(const Registry&) const = default;
+
+ private:
+  std::map<std::u16string, RegistryKey> keys_;  // by folded path
+};
+
+// Makes matching calls fail with `status`. A call matches by its seam name and, when `name` is
+// set, by what it works on (compared without regard to case): the value name of a registry value
+// call, the key path of RegCreateKeyExW, the path a handle was opened with for the handle calls,
+// the interface's device path for the device installation calls. The first `skip` matching calls
+// go through.
+struct Fault {
+  std::string call;
+  std::optional<std::u16string> name;
+  Status status = 0;
+  std::uint32_t skip = 0;
+  bool operator==(const Fault&) const = default;
+};
+
+// What is open at a moment.
+struct OpenCounts {
+  int handles = 0;
+  int deviceSets = 0;
+  int keys = 0;
+  int heapBlocks = 0;
+  bool operator==(const OpenCounts&) const = default;
+};
+
+struct CallRecord {
+  std::string call;
+  std::u16string subject;  // what the call worked on, as Fault::name matches it
+  std::vector<std::uint32_t> arguments;  // the flags it was given, for the calls that take them
+};
+
+class Machine {
+ public:
+  // The machine as configured; the program sees it through the seam.
+  std::vector<Drive> drives;
+  std::vector<VolumeInterface> volumeInterfaces;
+  Registry registry;
+  std::vector<Fault> faults;
+  // The running executable's path; the real one (/proc/self/exe) when unset.
+  std::optional<std::string> moduleFileName;
+  // Printed text also goes to standard output, as UTF-8.
+  bool echoConsole = false;
+
+  // What the program did.
+  std::u16string console;
+  std::vector<CallRecord> calls;
+  bool registryChanged = false;
+  int badReleases = 0;  // closes and frees of things that were not open
+  int peakHandles = 0;  // the most handles open at one time
+
+  OpenCounts Open() const;
+  int CallCount(std::string_view call) const;
+  int CallCount(std::string_view call, std::u16string_view subject) const;
+
+  // The configuration alone: drives, interfaces, registry and faults.
+  bool SameConfiguration(const Machine& other) const;
+
+  // Used by the seam: records the call and answers the status of the first matching fault.
+  Status Enter(std::string_view call, std::u16string_view subject,
+               std::vector<std::uint32_t> arguments = {});
+
+  struct OpenObject {
+    enum class Kind { Drive, Interface, File } kind;
+    std::u16string path;
+    std::uint32_t volumeNumber = 0;
+    std::u16string volumeManagerName;
+    Status queryError = 0;
+    int fd = -1;
+    std::uint32_t access = 0;
+  };
+  struct OpenSet {
+    std::vector<VolumeInterface> interfaces;  // as present when the set was made
+  };
+  struct OpenKey {
+    std::u16string path;
+    std::uint32_t access = 0;
+  };
+  // What the program has open. Whatever is left open when the machine is replaced or ends is
+  // released then (files closed, heap blocks freed), so that a leak shows in the counts only.
+  struct OpenObjects {
+    std::map<std::uintptr_t, OpenObject> handles;
+    std::map<std::uintptr_t, OpenSet> deviceSets;
+    std::map<std::uintptr_t, OpenKey> keys;
+    std::map<void*, std::size_t> heapBlocks;
+
+    OpenObjects() = default;
+    OpenObjects(OpenObjects&& other) noexcept;
+    OpenObjects& operator=(OpenObjects&& other) noexcept;
+    ~OpenObjects();
+    void Release();
+  };
+  OpenObjects open;
+  std::uintptr_t NextId() { return nextId_ += 4; }
+
+ private:
+  std::uintptr_t nextId_ = 0x1000;
+};
+
+// The machine that the seam answers from.
+Machine& TheMachine();
+
+}  // namespace sim

@@ -1,0 +1,327 @@
+#include "platform/sim/MachineFile.h"
+
+#include <array>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/sim/Text.h"
+
+namespace sim {
+namespace {
+
+// Ordered, so that a key's values keep their order through a save and a load.
+using json = nlohmann::ordered_json;
+using nlohmann::ordered_json;
+
+// Every call of the seam, by the name a fault gives it.
+constexpr std::array<std::string_view, 22> kCalls = {
+    "CreateFileW", "DeviceIoControl", "ReadFile", "WriteFile", "GetFileSizeEx", "CloseHandle",
+    "HeapAlloc", "HeapFree", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInterfaces",
+    "SetupDiGetDeviceInterfaceDetailW", "SetupDiGetDeviceInstanceIdW",
+    "SetupDiDestroyDeviceInfoList", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW",
+    "RegDeleteValueW", "RegCloseKey", "GetModuleFileNameW", "GetLongPathNameW",
+    "PathRemoveFileSpecW", "wprintf"};
+
+constexpr std::array<std::pair<std::string_view, std::uint32_t>, 7> kTypeNames = {{
+    {"REG_NONE", platform::kRegNone},
+    {"REG_SZ", platform::kRegSz},
+    {"REG_EXPAND_SZ", platform::kRegExpandSz},
+    {"REG_BINARY", platform::kRegBinary},
+    {"REG_DWORD", platform::kRegDword},
+    {"REG_MULTI_SZ", platform::kRegMultiSz},
+    {"REG_QWORD", platform::kRegQword},
+}};
+
+struct FormatError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Fail(const std::string& where, const std::string& problem) {
+  throw FormatError(where + ": " + problem);
+}
+
+void CheckMembers(const json& object, const std::string& where,
+                  std::initializer_list<std::string_view> allowed) {
+  if (!object.is_object()) Fail(where, "must be an object");
+  for (const auto& [name, value] : object.items()) {
+    if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+      Fail(where, "unknown member \"" + name + "\"");
+    }
+  }
+}
+
+const json& Member(const json& object, const std::string& where, const char* name) {
+  const auto it = object.find(name);
+  if (it == object.end()) Fail(where, std::string("lacks \"") + name + "\"");
+  return *it;
+}
+
+std::u16string Text(const json& value, const std::string& where) {
+  if (!value.is_string()) Fail(where, "must be a string");
+  return ToUtf16(value.get<std::string>());
+}
+
+std::uint32_t Number(const json& value, const std::string& where) {
+  if (!value.is_number_unsigned() || value.get<std::uint64_t>() > UINT32_MAX) {
+    Fail(where, "must be a whole number from 0 to 4294967295");
+  }
+  return value.get<std::uint32_t>();
+}
+
+std::uint32_t OptionalNumber(const json& object, const std::string& where, const char* name) {
+  const auto it = object.find(name);
+  return it == object.end() ? 0 : Number(*it, where + "." + name);
+}
+
+std::uint32_t ValueType(const json& value, const std::string& where) {
+  if (value.is_string()) {
+    for (const auto& [name, type] : kTypeNames) {
+      if (value.get<std::string>() == name) return type;
+    }
+    Fail(where, "unknown registry type \"" + value.get<std::string>() + "\"");
+  }
+  return Number(value, where);
+}
+
+std::vector<std::uint8_t> Hex(const json& value, const std::string& where) {
+  if (!value.is_string()) Fail(where, "must be a string of hexadecimal digits");
+  const std::string& text = value.get_ref<const std::string&>();
+  if (text.size() % 2) Fail(where, "has an odd number of hexadecimal digits");
+  const auto digit = [&](char c) -> std::uint8_t {
+    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+    Fail(where, "holds something other than hexadecimal digits");
+  };
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(digit(text[i]) << 4 | digit(text[i + 1])));
+  }
+  return bytes;
+}
+
+std::string HexText(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
+const json& Array(const json& object, const char* name) {
+  static const json kEmpty = json::array();
+  const auto it = object.find(name);
+  if (it == object.end()) return kEmpty;
+  if (!it->is_array()) Fail(name, "must be an array");
+  return *it;
+}
+
+void LoadDrives(const json& root, Machine& machine) {
+  std::set<std::u16string> names;
+  for (std::size_t i = 0; i < Array(root, "drives").size(); ++i) {
+    const json& item = root["drives"][i];
+    const std::string where = "drives[" + std::to_string(i) + "]";
+    CheckMembers(item, where, {"name", "volumeNumber", "openError", "queryError"});
+    Drive drive;
+    drive.name = Text(Member(item, where, "name"), where + ".name");
+    if (drive.name.empty()) Fail(where + ".name", "must not be empty");
+    if (!names.insert(FoldCase(drive.name)).second) Fail(where + ".name", "names a drive twice");
+    drive.volumeNumber = Number(Member(item, where, "volumeNumber"), where + ".volumeNumber");
+    drive.openError = OptionalNumber(item, where, "openError");
+    drive.queryError = OptionalNumber(item, where, "queryError");
+    machine.drives.push_back(std::move(drive));
+  }
+}
+
+void LoadInterfaces(const json& root, Machine& machine) {
+  for (std::size_t i = 0; i < Array(root, "volumeInterfaces").size(); ++i) {
+    const json& item = root["volumeInterfaces"][i];
+    const std::string where = "volumeInterfaces[" + std::to_string(i) + "]";
+    CheckMembers(item, where, {"devicePath", "instanceId", "volumeNumber", "volumeManagerName",
+                               "openError", "queryError"});
+    VolumeInterface volume;
+    volume.devicePath = Text(Member(item, where, "devicePath"), where + ".devicePath");
+    if (!volume.devicePath.starts_with(u"\\\\?\\")) {
+      Fail(where + ".devicePath", "must begin with \\\\?\\");
+    }
+    volume.instanceId = Text(Member(item, where, "instanceId"), where + ".instanceId");
+    volume.volumeNumber = Number(Member(item, where, "volumeNumber"), where + ".volumeNumber");
+    if (item.contains("volumeManagerName")) {
+      volume.volumeManagerName = Text(item["volumeManagerName"], where + ".volumeManagerName");
+      if (volume.volumeManagerName.size() > 8) {
+        Fail(where + ".volumeManagerName", "has more than 8 characters");
+      }
+    }
+    volume.openError = OptionalNumber(item, where, "openError");
+    volume.queryError = OptionalNumber(item, where, "queryError");
+    machine.volumeInterfaces.push_back(std::move(volume));
+  }
+}
+
+void LoadRegistry(const json& root, Machine& machine) {
+  const auto it = root.find("registry");
+  if (it == root.end()) return;
+  if (!it->is_object()) Fail("registry", "must be an object");
+  std::set<std::u16string> paths;
+  for (const auto& [pathText, values] : it->items()) {
+    const std::string where = "registry[\"" + pathText + "\"]";
+    const std::u16string path = ToUtf16(pathText);
+    if (path.empty() || path.starts_with(u'\\') || path.ends_with(u'\\') ||
+        path.find(u"\\\\") != std::u16string::npos) {
+      Fail(where, "is not a key path");
+    }
+    if (!paths.insert(FoldCase(path)).second) Fail(where, "names a key twice");
+    if (!values.is_object()) Fail(where, "must be an object");
+    machine.registry.CreateKey(path);
+    std::set<std::u16string> names;
+    for (const auto& [nameText, value] : values.items()) {
+      const std::string at = where + "[\"" + nameText + "\"]";
+      const std::u16string name = ToUtf16(nameText);
+      if (!names.insert(FoldCase(name)).second) Fail(at, "names a value twice");
+      CheckMembers(value, at, {"type", "data"});
+      machine.registry.SetValue(path, name, ValueType(Member(value, at, "type"), at + ".type"),
+                                Hex(Member(value, at, "data"), at + ".data"));
+    }
+  }
+}
+
+void LoadFaults(const json& root, Machine& machine) {
+  for (std::size_t i = 0; i < Array(root, "faults").size(); ++i) {
+    const json& item = root["faults"][i];
+    const std::string where = "faults[" + std::to_string(i) + "]";
+    CheckMembers(item, where, {"call", "name", "status"});
+    const json& call = Member(item, where, "call");
+    if (!call.is_string() ||
+        std::find(kCalls.begin(), kCalls.end(), call.get<std::string>()) == kCalls.end()) {
+      Fail(where + ".call", "must name a call of the seam");
+    }
+    Fault fault;
+    fault.call = call.get<std::string>();
+    if (item.contains("name")) fault.name = Text(item["name"], where + ".name");
+    fault.status = Number(Member(item, where, "status"), where + ".status");
+    machine.faults.push_back(std::move(fault));
+  }
+}
+
+ordered_json SaveType(std::uint32_t type) {
+  for (const auto& [name, known] : kTypeNames) {
+    if (known == type) return std::string(name);
+  }
+  return type;
+}
+
+void SaveErrors(ordered_json& item, Status openError, Status queryError) {
+  if (openError) item["openError"] = openError;
+  if (queryError) item["queryError"] = queryError;
+}
+
+std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) {
+  Machine loaded;
+  try {
+    const json root = json::parse(text);  // keeps each key's values in their order
+    CheckMembers(root, "the machine", {"drives", "volumeInterfaces", "registry", "faults"});
+    LoadDrives(root, loaded);
+    LoadInterfaces(root, loaded);
+    LoadRegistry(root, loaded);
+    LoadFaults(root, loaded);
+  } catch (const json::exception& error) {
+    return std::string("not JSON: ") + error.what();
+  } catch (const FormatError& error) {
+    return std::string(error.what());
+  }
+  machine.drives = std::move(loaded.drives);
+  machine.volumeInterfaces = std::move(loaded.volumeInterfaces);
+  machine.registry = std::move(loaded.registry);
+  machine.faults = std::move(loaded.faults);
+  return std::nullopt;
+}
+
+std::string SaveMachine(const Machine& machine) {
+  ordered_json root;
+  root["drives"] = ordered_json::array();
+  for (const Drive& drive : machine.drives) {
+    ordered_json item = {{"name", ToUtf8(drive.name)}, {"volumeNumber", drive.volumeNumber}};
+    SaveErrors(item, drive.openError, drive.queryError);
+    root["drives"].push_back(std::move(item));
+  }
+  root["volumeInterfaces"] = ordered_json::array();
+  for (const VolumeInterface& volume : machine.volumeInterfaces) {
+    ordered_json item = {{"devicePath", ToUtf8(volume.devicePath)},
+                         {"instanceId", ToUtf8(volume.instanceId)},
+                         {"volumeNumber", volume.volumeNumber},
+                         {"volumeManagerName", ToUtf8(volume.volumeManagerName)}};
+    SaveErrors(item, volume.openError, volume.queryError);
+    root["volumeInterfaces"].push_back(std::move(item));
+  }
+  // Keys above a listed key exist anyway: only those with values, and the leaves, are listed.
+  root["registry"] = ordered_json::object();
+  for (const auto& [folded, key] : machine.registry.Keys()) {
+    if (key.path.empty() || (key.values.empty() && machine.registry.HasSubKeys(key.path))) continue;
+    ordered_json values = ordered_json::object();
+    for (const RegistryValue& value : key.values) {
+      values[ToUtf8(value.name)] = {{"type", SaveType(value.type)}, {"data", HexText(value.data)}};
+    }
+    root["registry"][ToUtf8(key.path)] = std::move(values);
+  }
+  if (!machine.faults.empty()) {
+    root["faults"] = ordered_json::array();
+    for (const Fault& fault : machine.faults) {
+      ordered_json item = {{"call", fault.call}};
+      if (fault.name) item["name"] = ToUtf8(*fault.name);
+      item["status"] = fault.status;
+      root["faults"].push_back(std::move(item));
+    }
+  }
+  return root.dump(2) + "\n";
+}
+
+Machine DefaultMachine() {
+  constexpr std::u16string_view kDisk = u"{7f3c9a52-1e4b-4d8a-9c61-2b5e8d0f4a17}";
+  constexpr std::u16string_view kInterfaceClass = u"{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+  const auto volume = [&](std::u16string_view offset, std::uint32_t number) {
+    const std::u16string device = std::u16string(kDisk) + u"#" + std::u16string(offset);
+    return VolumeInterface{u"\\\\?\\STORAGE#Volume#" + device + u"#" + std::u16string(kInterfaceClass),
+                           u"STORAGE\\VOLUME\\" + device, number, u"VOLMGR", 0, 0};
+  };
+  Machine machine;
+  machine.drives = {Drive{u"C:", 1, 0, 0}, Drive{u"D:", 2, 0, 0}};
+  machine.volumeInterfaces = {volume(u"0000000000100000", 3), volume(u"0000000006500000", 1),
+                              volume(u"0000003a5e100000", 2)};
+  const std::u16string settings = u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\" +
+                                  std::u16string(kDisk) + u"#0000000006500000";
+  machine.registry.SetValue(settings, u"Protected", platform::kRegDword, LittleEndian(1, 4));
+  machine.registry.SetValue(settings, u"MaxCacheSize", platform::kRegQword,
+                            LittleEndian(0x40000000, 8));  // 1 GiB
+  machine.registry.SetValue(settings, u"YellowLevel", platform::kRegQword, LittleEndian(70, 8));
+  machine.registry.SetValue(settings, u"RedLevel", platform::kRegQword, LittleEndian(90, 8));
+  machine.registry.SetValue(settings, u"GreenLevel", platform::kRegQword, LittleEndian(50, 8));
+  // Two paths, each ended by a zero character, and the empty string that ends the list.
+  static constexpr char16_t kList[] = u"\\Windows\\Temp\0\\Users\\Public\\Downloads\0";
+  machine.registry.SetValue(settings, u"ExclusionList", platform::kRegMultiSz,
+                            Utf16Bytes(std::u16string_view(kList, std::size(kList))));
+  return machine;
+}
+
+}  // namespace sim

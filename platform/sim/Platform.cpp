@@ -1,0 +1,534 @@
+// The seam over the simulated machine. Each call checks what Windows checks in the cases that
+// ZOLTMgr meets (record sizes, handle kinds, access rights), so that a wrong argument fails here
+// as it would there.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/Text.h"
+
+namespace platform {
+namespace {
+
+using sim::Machine;
+using sim::TheMachine;
+using Kind = Machine::OpenObject::Kind;
+
+// Distinct from every id that NextId hands out.
+const RegKey kLocalMachineKey = reinterpret_cast<RegKey>(std::uintptr_t{0x80000002});
+const Heap kProcessHeap = reinterpret_cast<Heap>(std::uintptr_t{0x4ea9});
+
+// The GUID of the volume device setup class.
+constexpr Guid kVolumeClassGuid = {
+    0x71a27cdd, 0x812a, 0x11d0, {0xbe, 0xc7, 0x08, 0x00, 0x2b, 0xe2, 0x09, 0x2f}};
+
+template <typename T>
+T* Find(std::map<std::uintptr_t, T>& table, void* id) {
+  const auto it = table.find(reinterpret_cast<std::uintptr_t>(id));
+  return it == table.end() ? nullptr : &it->second;
+}
+
+std::u16string PathOf(void* handle) {
+  auto* object = Find(TheMachine().open.handles, handle);
+  return object ? object->path : std::u16string();
+}
+
+std::u16string KeyPathOf(RegKey key) {
+  auto* open = Find(TheMachine().open.keys, key);
+  return open ? open->path : std::u16string();
+}
+
+// A file path as Linux takes it: backslashes are separators too.
+std::string LinuxPath(std::u16string_view path) {
+  std::string linux = sim::ToUtf8(path);
+  std::replace(linux.begin(), linux.end(), '\\', '/');
+  return linux;
+}
+
+Status FromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+Handle NewHandle(Machine::OpenObject object) {
+  Machine& machine = TheMachine();
+  const std::uintptr_t id = machine.NextId();
+  machine.open.handles.emplace(id, std::move(object));
+  machine.peakHandles = std::max(machine.peakHandles, static_cast<int>(machine.open.handles.size()));
+  return reinterpret_cast<Handle>(id);
+}
+
+// \\.\ and \\?\ lead into the device namespace, where drives and volume interfaces live.
+Status OpenDevice(std::u16string_view path, Handle* device) {
+  Machine& machine = TheMachine();
+  const std::u16string_view name = path.substr(4);
+  for (const sim::Drive& drive : machine.drives) {
+    if (!sim::EqualsIgnoringCase(drive.name, name)) continue;
+    if (drive.openError) return drive.openError;
+    *device = NewHandle({Kind::Drive, std::u16string(path), drive.volumeNumber, u"", drive.queryError});
+    return kErrorSuccess;
+  }
+  for (const sim::VolumeInterface& volume : machine.volumeInterfaces) {
+    if (volume.devicePath.size() < 4 ||
+        !sim::EqualsIgnoringCase(std::u16string_view(volume.devicePath).substr(4), name)) {
+      continue;
+    }
+    if (volume.openError) return volume.openError;
+    *device = NewHandle({Kind::Interface, std::u16string(path), volume.volumeNumber,
+                         volume.volumeManagerName, volume.queryError});
+    return kErrorSuccess;
+  }
+  return kErrorFileNotFound;
+}
+
+Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t disposition,
+                Handle* file) {
+  const std::string linux = LinuxPath(path);
+  const bool write = (access & kGenericWrite) != 0;
+  int flags = write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (disposition == kCreateAlways) {
+    flags |= O_CREAT | O_TRUNC;
+  } else if (disposition != kOpenExisting) {
+    return kErrorInvalidParameter;
+  }
+  // Windows opens no directory as a file.
+  struct stat info{};
+  if (::stat(linux.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return kErrorAccessDenied;
+  const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) return FromErrno(errno);
+  *file = NewHandle({Kind::File, std::u16string(path), 0, u"", 0, fd, access});
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                   Handle* file) {
+  const std::u16string_view path(fileName);
+  if (Status status = TheMachine().Enter("CreateFileW", path,
+                                         {desiredAccess, shareMode, creationDisposition,
+                                          flagsAndAttributes})) {
+    return status;
+  }
+  if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) return OpenDevice(path, file);
+  return OpenFile(path, desiredAccess, creationDisposition, file);
+}
+
+Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuffer,
+                       std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+  if (Status status = TheMachine().Enter("DeviceIoControl", PathOf(device), {ioControlCode})) {
+    return status;
+  }
+  auto* object = Find(TheMachine().open.handles, device);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind == Kind::File || ioControlCode != kIoctlVolumeQueryVolumeNumber) {
+    return kErrorInvalidFunction;
+  }
+  if (object->queryError) return object->queryError;
+  if (outBufferSize < sizeof(VolumeNumber)) return kErrorInsufficientBuffer;
+  VolumeNumber answer{};
+  answer.VolumeNumber = object->volumeNumber;
+  // The manager name is padded with spaces to its eight characters.
+  std::fill(std::begin(answer.VolumeManagerName), std::end(answer.VolumeManagerName), u' ');
+  std::copy_n(object->volumeManagerName.begin(), std::min<std::size_t>(8, object->volumeManagerName.size()),
+              answer.VolumeManagerName);
+  std::memcpy(outBuffer, &answer, sizeof(answer));
+  *bytesReturned = sizeof(answer);
+  return kErrorSuccess;
+}
+
+Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
+  *bytesRead = 0;
+  if (Status status = TheMachine().Enter("ReadFile", PathOf(file), {bytesToRead})) return status;
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  if (!(object->access & kGenericRead)) return kErrorAccessDenied;
+  // One request reads what the file holds, up to the size asked.
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  while (*bytesRead < bytesToRead) {
+    const std::size_t chunk = std::min<std::size_t>(bytesToRead - *bytesRead, 1u << 30);
+    const ssize_t got = ::read(object->fd, bytes + *bytesRead, chunk);
+    if (got < 0) return FromErrno(errno);
+    if (got == 0) break;
+    *bytesRead += static_cast<std::uint32_t>(got);
+  }
+  return kErrorSuccess;
+}
+
+Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
+                 std::uint32_t* bytesWritten) {
+  *bytesWritten = 0;
+  if (Status status = TheMachine().Enter("WriteFile", PathOf(file), {bytesToWrite})) return status;
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  while (*bytesWritten < bytesToWrite) {
+    const ssize_t put = ::write(object->fd, bytes + *bytesWritten, bytesToWrite - *bytesWritten);
+    if (put < 0) return FromErrno(errno);
+    *bytesWritten += static_cast<std::uint32_t>(put);
+  }
+  return kErrorSuccess;
+}
+
+Status GetFileSizeEx(Handle file, std::uint64_t* size) {
+  if (Status status = TheMachine().Enter("GetFileSizeEx", PathOf(file))) return status;
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  struct stat info{};
+  if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return kErrorSuccess;
+}
+
+Status CloseHandle(Handle object) {
+  Machine& machine = TheMachine();
+  const std::u16string path = PathOf(object);
+  auto* open = Find(machine.open.handles, object);
+  if (!open) {
+    machine.Enter("CloseHandle", path);
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  // The handle is gone whatever the close reports.
+  const int fd = open->fd;
+  machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(object));
+  const Status injected = machine.Enter("CloseHandle", path);
+  if (fd >= 0 && ::close(fd) != 0 && !injected) return FromErrno(errno);
+  return injected;
+}
+
+Heap GetProcessHeap() { return kProcessHeap; }
+
+void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes) {
+  Machine& machine = TheMachine();
+  if (machine.Enter("HeapAlloc", u"", {flags, static_cast<std::uint32_t>(bytes)}) ||
+      heap != kProcessHeap) {
+    return nullptr;
+  }
+  void* block = std::malloc(std::max<std::size_t>(bytes, 1));
+  if (!block) return nullptr;
+  // Heap memory is not cleared: nothing may rely on its content.
+  std::memset(block, 0xCD, bytes);
+  machine.open.heapBlocks.emplace(block, bytes);
+  return block;
+}
+
+Status HeapFree(Heap heap, std::uint32_t flags, void* block) {
+  Machine& machine = TheMachine();
+  machine.Enter("HeapFree", u"", {flags});
+  if (heap != kProcessHeap || !machine.open.heapBlocks.erase(block)) {
+    ++machine.badReleases;
+    return kErrorInvalidParameter;
+  }
+  std::free(block);
+  return kErrorSuccess;
+}
+
+Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoSet* set) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("SetupDiGetClassDevsW", u"", {flags})) return status;
+  Machine::OpenSet open;
+  // Only volume interfaces exist here, and all of them are present.
+  if (*classGuid == kGuidDevinterfaceVolume && (flags & kDigcfDeviceInterface)) {
+    open.interfaces = machine.volumeInterfaces;
+  }
+  const std::uintptr_t id = machine.NextId();
+  machine.open.deviceSets.emplace(id, std::move(open));
+  *set = reinterpret_cast<DevInfoSet>(id);
+  return kErrorSuccess;
+}
+
+namespace {
+
+// The set's interface that an interface record (or device information record) refers to.
+const sim::VolumeInterface* InterfaceOf(Machine::OpenSet& set, std::uintptr_t reference) {
+  return reference >= 1 && reference <= set.interfaces.size() ? &set.interfaces[reference - 1]
+                                                               : nullptr;
+}
+
+}  // namespace
+
+Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGuid,
+                                   std::uint32_t memberIndex, DeviceInterfaceData* interfaceData) {
+  Machine& machine = TheMachine();
+  auto* open = Find(machine.open.deviceSets, set);
+  const sim::VolumeInterface* volume =
+      open && memberIndex < open->interfaces.size() ? &open->interfaces[memberIndex] : nullptr;
+  if (Status status = machine.Enter("SetupDiEnumDeviceInterfaces",
+                                    volume ? volume->devicePath : u"", {memberIndex})) {
+    return status;
+  }
+  if (!open) return kErrorInvalidHandle;
+  if (interfaceData->cbSize != kDeviceInterfaceDataSize) return kErrorInvalidUserBuffer;
+  if (!volume || !(*interfaceClassGuid == kGuidDevinterfaceVolume)) return kErrorNoMoreItems;
+  interfaceData->InterfaceClassGuid = kGuidDevinterfaceVolume;
+  interfaceData->Flags = 1;  // SPINT_ACTIVE
+  interfaceData->Reserved = memberIndex + 1;
+  return kErrorSuccess;
+}
+
+Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
+                                        DeviceInterfaceDetailData* detail,
+                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                        DevInfoData* devInfoData) {
+  Machine& machine = TheMachine();
+  auto* open = Find(machine.open.deviceSets, set);
+  const sim::VolumeInterface* volume =
+      open && interfaceData ? InterfaceOf(*open, interfaceData->Reserved) : nullptr;
+  if (Status status = machine.Enter("SetupDiGetDeviceInterfaceDetailW",
+                                    volume ? volume->devicePath : u"", {detailSize})) {
+    return status;
+  }
+  if (!open) return kErrorInvalidHandle;
+  if (!volume || interfaceData->cbSize != kDeviceInterfaceDataSize) return kErrorInvalidParameter;
+  if (devInfoData && devInfoData->cbSize != kDevInfoDataSize) return kErrorInvalidUserBuffer;
+  const std::uint32_t required = static_cast<std::uint32_t>(
+      offsetof(DeviceInterfaceDetailData, DevicePath) + 2 * (volume->devicePath.size() + 1));
+  if (requiredSize) *requiredSize = required;
+  if (!detail) return detailSize == 0 ? kErrorInsufficientBuffer : kErrorInvalidUserBuffer;
+  if (detail->cbSize != kDeviceInterfaceDetailDataSize) return kErrorInvalidUserBuffer;
+  if (detailSize < required) return kErrorInsufficientBuffer;
+  char16_t* path = detail->DevicePath;
+  std::copy(volume->devicePath.begin(), volume->devicePath.end(), path);
+  path[volume->devicePath.size()] = u'\0';
+  if (devInfoData) {
+    devInfoData->ClassGuid = kVolumeClassGuid;
+    devInfoData->DevInst = static_cast<std::uint32_t>(interfaceData->Reserved);
+    devInfoData->Reserved = interfaceData->Reserved;
+  }
+  return kErrorSuccess;
+}
+
+Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, char16_t* instanceId,
+                                   std::uint32_t instanceIdSize, std::uint32_t* requiredSize) {
+  Machine& machine = TheMachine();
+  auto* open = Find(machine.open.deviceSets, set);
+  const sim::VolumeInterface* volume =
+      open && devInfoData ? InterfaceOf(*open, devInfoData->Reserved) : nullptr;
+  if (Status status = machine.Enter("SetupDiGetDeviceInstanceIdW",
+                                    volume ? volume->devicePath : u"", {instanceIdSize})) {
+    return status;
+  }
+  if (!open) return kErrorInvalidHandle;
+  if (!devInfoData || devInfoData->cbSize != kDevInfoDataSize) return kErrorInvalidUserBuffer;
+  if (!volume) return kErrorInvalidParameter;
+  const auto required = static_cast<std::uint32_t>(volume->instanceId.size() + 1);
+  if (requiredSize) *requiredSize = required;
+  if (!instanceId || instanceIdSize < required) return kErrorInsufficientBuffer;
+  std::copy(volume->instanceId.begin(), volume->instanceId.end(), instanceId);
+  instanceId[volume->instanceId.size()] = u'\0';
+  return kErrorSuccess;
+}
+
+Status SetupDiDestroyDeviceInfoList(DevInfoSet set) {
+  Machine& machine = TheMachine();
+  machine.Enter("SetupDiDestroyDeviceInfoList", u"");
+  if (!machine.open.deviceSets.erase(reinterpret_cast<std::uintptr_t>(set))) {
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  return kErrorSuccess;
+}
+
+RegKey HKeyLocalMachine() { return kLocalMachineKey; }
+
+Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options,
+                       std::uint32_t samDesired, RegKey* result) {
+  Machine& machine = TheMachine();
+  const std::u16string_view path(subKey);
+  if (Status status = machine.Enter("RegCreateKeyExW", path, {options, samDesired})) {
+    return status;
+  }
+  std::u16string base;
+  if (key != kLocalMachineKey) {
+    auto* parent = Find(machine.open.keys, key);
+    if (!parent) return kErrorInvalidHandle;
+    base = parent->path + u'\\';
+  }
+  if (path.starts_with(u'\\')) return 161;  // ERROR_BAD_PATHNAME
+  bool created = false;
+  const sim::RegistryKey& opened = machine.registry.CreateKey(base + std::u16string(path), &created);
+  machine.registryChanged |= created;
+  const std::uintptr_t id = machine.NextId();
+  machine.open.keys.emplace(id, Machine::OpenKey{opened.path, samDesired});
+  *result = reinterpret_cast<RegKey>(id);
+  return kErrorSuccess;
+}
+
+namespace {
+
+// The open key for a value call, or the status that refuses it.
+Status OpenKeyFor(RegKey key, std::uint32_t access, Machine::OpenKey** open) {
+  *open = Find(TheMachine().open.keys, key);
+  if (!*open) return kErrorInvalidHandle;
+  if (!((*open)->access & access)) return kErrorAccessDenied;
+  if (!TheMachine().registry.FindKey((*open)->path)) return 1018;  // ERROR_KEY_DELETED
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+Status RegQueryValueExW(RegKey key, const char16_t* valueName, std::uint32_t* type, void* data,
+                        std::uint32_t* dataSize) {
+  Machine& machine = TheMachine();
+  const std::u16string_view name(valueName ? valueName : u"");
+  if (Status status = machine.Enter("RegQueryValueExW", name)) return status;
+  Machine::OpenKey* open = nullptr;
+  if (Status status = OpenKeyFor(key, kKeyQueryValue, &open)) return status;
+  const sim::RegistryValue* value = machine.registry.FindValue(open->path, name);
+  if (!value) return kErrorFileNotFound;
+  if (data && !dataSize) return kErrorInvalidParameter;
+  if (type) *type = value->type;
+  if (!dataSize) return kErrorSuccess;
+  const auto size = static_cast<std::uint32_t>(value->data.size());
+  const std::uint32_t room = *dataSize;
+  *dataSize = size;
+  if (!data) return kErrorSuccess;
+  if (room < size) return kErrorMoreData;
+  std::copy(value->data.begin(), value->data.end(), static_cast<std::uint8_t*>(data));
+  return kErrorSuccess;
+}
+
+Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type, const void* data,
+                      std::uint32_t dataSize) {
+  Machine& machine = TheMachine();
+  const std::u16string_view name(valueName ? valueName : u"");
+  if (Status status = machine.Enter("RegSetValueExW", name, {type, dataSize})) return status;
+  Machine::OpenKey* open = nullptr;
+  if (Status status = OpenKeyFor(key, kKeySetValue, &open)) return status;
+  if (!data && dataSize) return kErrorInvalidParameter;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  machine.registry.SetValue(open->path, name, type,
+                            bytes ? std::vector<std::uint8_t>(bytes, bytes + dataSize)
+                                  : std::vector<std::uint8_t>());
+  machine.registryChanged = true;
+  return kErrorSuccess;
+}
+
+Status RegDeleteValueW(RegKey key, const char16_t* valueName) {
+  Machine& machine = TheMachine();
+  const std::u16string_view name(valueName ? valueName : u"");
+  if (Status status = machine.Enter("RegDeleteValueW", name)) return status;
+  Machine::OpenKey* open = nullptr;
+  if (Status status = OpenKeyFor(key, kKeySetValue, &open)) return status;
+  if (!machine.registry.DeleteValue(open->path, name)) return kErrorFileNotFound;
+  machine.registryChanged = true;
+  return kErrorSuccess;
+}
+
+Status RegCloseKey(RegKey key) {
+  Machine& machine = TheMachine();
+  machine.Enter("RegCloseKey", KeyPathOf(key));
+  if (!machine.open.keys.erase(reinterpret_cast<std::uintptr_t>(key))) {
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  return kErrorSuccess;
+}
+
+Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("GetModuleFileNameW", u"", {size})) return status;
+  std::string path;
+  if (machine.moduleFileName) {
+    path = *machine.moduleFileName;
+  } else {
+    char link[PATH_MAX];
+    const ssize_t got = ::readlink("/proc/self/exe", link, sizeof(link));
+    if (got <= 0) return kErrorGenFailure;
+    path.assign(link, static_cast<std::size_t>(got));
+  }
+  const std::u16string wide = sim::ToUtf16(path);
+  if (size == 0) return kErrorInsufficientBuffer;
+  // A path that does not fit is cut short and the whole buffer reported, as Windows does.
+  const std::size_t copied = std::min<std::size_t>(wide.size(), size - 1);
+  std::copy_n(wide.begin(), copied, fileName);
+  fileName[copied] = u'\0';
+  *length = wide.size() < size ? static_cast<std::uint32_t>(wide.size()) : size;
+  return kErrorSuccess;
+}
+
+Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
+                        std::uint32_t* length) {
+  const std::u16string path(shortPath);
+  if (Status status = TheMachine().Enter("GetLongPathNameW", path, {size})) return status;
+  struct stat info{};
+  if (::stat(LinuxPath(path).c_str(), &info) != 0) return FromErrno(errno);
+  // Linux names have one form only. Too little room: the room needed, terminator included.
+  if (path.size() + 1 > size) {
+    *length = static_cast<std::uint32_t>(path.size() + 1);
+    return kErrorSuccess;
+  }
+  std::copy(path.begin(), path.end(), longPath);
+  longPath[path.size()] = u'\0';
+  *length = static_cast<std::uint32_t>(path.size());
+  return kErrorSuccess;
+}
+
+bool PathRemoveFileSpecW(char16_t* path) {
+  TheMachine().Enter("PathRemoveFileSpecW", path);
+  const std::u16string_view text(path);
+  const std::size_t separator = text.find_last_of(u"\\/");
+  if (separator == std::u16string_view::npos) {
+    if (text.empty()) return false;
+    path[0] = u'\0';
+    return true;
+  }
+  // A root keeps its separator.
+  if (separator == 0) {
+    if (text.size() == 1) return false;
+    path[1] = u'\0';
+    return true;
+  }
+  path[separator] = u'\0';
+  return true;
+}
+
+void WPrintF(const char16_t* format) { WPrintF(format, nullptr); }
+
+void WPrintF(const char16_t* format, const char16_t* argument) {
+  Machine& machine = TheMachine();
+  machine.Enter("wprintf", u"");
+  std::u16string text(format);
+  const std::u16string_view replacement = argument ? argument : u"(null)";
+  for (std::size_t at = text.find(u"%s"); at != std::u16string::npos;
+       at = text.find(u"%s", at + replacement.size())) {
+    text.replace(at, 2, replacement);
+  }
+  machine.console += text;
+  if (machine.echoConsole) {
+    const std::string utf8 = sim::ToUtf8(text);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  }
+}
+
+}  // namespace platform

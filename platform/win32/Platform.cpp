@@ -1,0 +1,179 @@
+// The seam over Win32: each function is the one call that it is named after.
+
+// clang-format off
+#include <windows.h>
+#include <setupapi.h>
+#include <shlwapi.h>
+#include <winioctl.h>
+// clang-format on
+
+#include <cstddef>
+
+#include "platform/Platform.h"
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(sizeof(Guid) == sizeof(GUID));
+static_assert(sizeof(DeviceInterfaceData) == sizeof(SP_DEVICE_INTERFACE_DATA));
+static_assert(offsetof(DeviceInterfaceData, Reserved) == offsetof(SP_DEVICE_INTERFACE_DATA, Reserved));
+static_assert(sizeof(DevInfoData) == sizeof(SP_DEVINFO_DATA));
+static_assert(offsetof(DevInfoData, DevInst) == offsetof(SP_DEVINFO_DATA, DevInst));
+static_assert(sizeof(DeviceInterfaceDetailData) == sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+static_assert(offsetof(DeviceInterfaceDetailData, DevicePath) ==
+              offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
+static_assert(kIoctlVolumeQueryVolumeNumber == IOCTL_VOLUME_QUERY_VOLUME_NUMBER);
+static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE);
+static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE_WRITE &&
+              kFileShareDelete == FILE_SHARE_DELETE);
+static_assert(kCreateAlways == CREATE_ALWAYS && kOpenExisting == OPEN_EXISTING);
+static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
+              kFileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
+static_assert(kDigcfPresent == DIGCF_PRESENT && kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
+static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeySetValue == KEY_SET_VALUE);
+static_assert(kRegDword == REG_DWORD && kRegQword == REG_QWORD && kRegMultiSz == REG_MULTI_SZ);
+static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER &&
+              kErrorMoreData == ERROR_MORE_DATA && kErrorIncorrectSize == ERROR_INCORRECT_SIZE);
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+const GUID* Win(const Guid* guid) { return reinterpret_cast<const GUID*>(guid); }
+HKEY Win(RegKey key) { return static_cast<HKEY>(key); }
+Status Result(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+Status RegResult(LSTATUS status) { return static_cast<Status>(status); }
+
+}  // namespace
+
+Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                   Handle* file) {
+  const HANDLE opened = ::CreateFileW(Wide(fileName), desiredAccess, shareMode, nullptr,
+                                      creationDisposition, flagsAndAttributes, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  *file = opened;
+  return ERROR_SUCCESS;
+}
+
+Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuffer,
+                       std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+  DWORD returned = 0;
+  const BOOL succeeded = ::DeviceIoControl(device, ioControlCode, nullptr, 0, outBuffer,
+                                           outBufferSize, &returned, nullptr);
+  *bytesReturned = returned;
+  return Result(succeeded);
+}
+
+Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
+  DWORD done = 0;
+  const BOOL succeeded = ::ReadFile(file, buffer, bytesToRead, &done, nullptr);
+  *bytesRead = done;
+  return Result(succeeded);
+}
+
+Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
+                 std::uint32_t* bytesWritten) {
+  DWORD done = 0;
+  const BOOL succeeded = ::WriteFile(file, buffer, bytesToWrite, &done, nullptr);
+  *bytesWritten = done;
+  return Result(succeeded);
+}
+
+Status GetFileSizeEx(Handle file, std::uint64_t* size) {
+  LARGE_INTEGER answer{};
+  const BOOL succeeded = ::GetFileSizeEx(file, &answer);
+  *size = static_cast<std::uint64_t>(answer.QuadPart);
+  return Result(succeeded);
+}
+
+Status CloseHandle(Handle object) { return Result(::CloseHandle(object)); }
+
+Heap GetProcessHeap() { return ::GetProcessHeap(); }
+
+void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes) {
+  return ::HeapAlloc(heap, flags, bytes);
+}
+
+Status HeapFree(Heap heap, std::uint32_t flags, void* block) {
+  return Result(::HeapFree(heap, flags, block));
+}
+
+Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoSet* set) {
+  const HDEVINFO created = ::SetupDiGetClassDevsW(Win(classGuid), nullptr, nullptr, flags);
+  if (created == INVALID_HANDLE_VALUE) return GetLastError();
+  *set = created;
+  return ERROR_SUCCESS;
+}
+
+Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGuid,
+                                   std::uint32_t memberIndex, DeviceInterfaceData* interfaceData) {
+  return Result(::SetupDiEnumDeviceInterfaces(
+      set, nullptr, Win(interfaceClassGuid), memberIndex,
+      reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData)));
+}
+
+Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
+                                        DeviceInterfaceDetailData* detail,
+                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                        DevInfoData* devInfoData) {
+  return Result(::SetupDiGetDeviceInterfaceDetailW(
+      set, reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData),
+      reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), detailSize,
+      reinterpret_cast<DWORD*>(requiredSize), reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData)));
+}
+
+Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, char16_t* instanceId,
+                                   std::uint32_t instanceIdSize, std::uint32_t* requiredSize) {
+  return Result(::SetupDiGetDeviceInstanceIdW(set, reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData),
+                                              Wide(instanceId), instanceIdSize,
+                                              reinterpret_cast<DWORD*>(requiredSize)));
+}
+
+Status SetupDiDestroyDeviceInfoList(DevInfoSet set) {
+  return Result(::SetupDiDestroyDeviceInfoList(set));
+}
+
+RegKey HKeyLocalMachine() { return HKEY_LOCAL_MACHINE; }
+
+Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options,
+                       std::uint32_t samDesired, RegKey* result) {
+  HKEY created = nullptr;
+  const LSTATUS status = ::RegCreateKeyExW(Win(key), Wide(subKey), 0, nullptr, options, samDesired,
+                                           nullptr, &created, nullptr);
+  if (status == ERROR_SUCCESS) *result = created;
+  return RegResult(status);
+}
+
+Status RegQueryValueExW(RegKey key, const char16_t* valueName, std::uint32_t* type, void* data,
+                        std::uint32_t* dataSize) {
+  return RegResult(::RegQueryValueExW(Win(key), Wide(valueName), nullptr,
+                                   reinterpret_cast<DWORD*>(type), static_cast<BYTE*>(data),
+                                   reinterpret_cast<DWORD*>(dataSize)));
+}
+
+Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type, const void* data,
+                      std::uint32_t dataSize) {
+  return RegResult(::RegSetValueExW(Win(key), Wide(valueName), 0, type,
+                                 static_cast<const BYTE*>(data), dataSize));
+}
+
+Status RegDeleteValueW(RegKey key, const char16_t* valueName) {
+  return RegResult(::RegDeleteValueW(Win(key), Wide(valueName)));
+}
+
+Status RegCloseKey(RegKey key) { return RegResult(::RegCloseKey(Win(key))); }
+
+Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length) {
+  *length = ::GetModuleFileNameW(nullptr, Wide(fileName), size);
+  return *length == 0 ? GetLastError() : ERROR_SUCCESS;
+}
+
+Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
+                        std::uint32_t* length) {
+  *length = ::GetLongPathNameW(Wide(shortPath), Wide(longPath), size);
+  return *length == 0 ? GetLastError() : ERROR_SUCCESS;
+}
+
+bool PathRemoveFileSpecW(char16_t* path) { return ::PathRemoveFileSpecW(Wide(path)) != FALSE; }
+
+}  // namespace platform

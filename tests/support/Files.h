@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A settings file: its 56-byte head (the list size taken from `listSize`), then `list`.
+inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64_t maxCache,
+                                              std::uint64_t yellow, std::uint64_t red,
+                                              std::uint64_t green, std::uint32_t listSize,
+                                              const std::vector<std::uint8_t>& list) {
+  std::vector<std::uint8_t> file(56, 0);
+  const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) file[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put(0, protect, 4);
+  put(8, maxCache, 8);
+  put(16, yellow, 8);
+  put(24, red, 8);
+  put(32, green, 8);
+  put(40, listSize, 4);
+  file.insert(file.end(), list.begin(), list.end());
+  return file;
+}

@@ -1,0 +1,71 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/Process.h"
+#include "platform/sim/Text.h"
+#include "support/TempDir.h"
+
+const char* const kNewline = "\n";
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::filesystem::path& program,
+                         const std::vector<std::u16string>& arguments) {
+  TempDir scratch;
+  const std::string out = (scratch.path() / "out").string();
+  const std::string err = (scratch.path() / "err").string();
+  std::vector<std::string> texts{program.string()};
+  for (const std::u16string& argument : arguments) texts.push_back(sim::ToUtf8(argument));
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int inFd = open("/dev/null", O_RDONLY);
+    if (outFd < 0 || errFd < 0 || inFd < 0) _exit(126);
+    dup2(inFd, 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ProcessResult result;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  }
+  result.output = ReadAll(out);
+  result.errors = ReadAll(err);
+  return result;
+}
+
+std::string WithNewlines(const std::string& text) { return text; }
+
+std::filesystem::path ProgramUnderTest() {
+  const char* path = std::getenv("ZOLTMGR");
+  return path ? path : "";
+}
+
+std::filesystem::path CopyProgramTo(const std::filesystem::path& directory) {
+  const std::filesystem::path program = ProgramUnderTest();
+  const std::filesystem::path copy = directory / program.filename();
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+  return copy;
+}

@@ -1,0 +1,241 @@
+#include "app/SettingsTransfer.h"
+
+#include <gtest/gtest.h>
+
+#include "support/CaseName.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/sim/Text.h"
+#include "support/Files.h"
+#include "unit/SimTest.h"
+
+namespace {
+
+using namespace platform;
+
+const std::u16string kKeyC = SettingsKey(u"{disk}#1");
+const std::u16string kKeyD = SettingsKey(u"{disk}#2");
+const std::vector<std::uint8_t> kList = Bytes({0x41, 0, 0, 0, 0x42, 0, 0x43, 0, 0, 0, 0, 0});
+
+class TransferTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    machine().drives = {sim::Drive{u"C:", 1, 0, 0}, sim::Drive{u"D:", 2, 0, 0}};
+    machine().volumeInterfaces = {Volume(u"{disk}#2", 2), Volume(u"{disk}#1", 1)};
+    SetSettingsValues(machine(), kKeyC, 1, 0x0102030405060708, 16, 32, 48, kList);
+  }
+
+  std::filesystem::path File(const char* name) const { return programDir() / name; }
+
+  // The index in the call log of the first call that matches.
+  static std::size_t FirstCall(std::string_view call, std::u16string_view subjectStart = u"") {
+    const auto& calls = machine().calls;
+    return static_cast<std::size_t>(std::find_if(calls.begin(), calls.end(), [&](const auto& r) {
+      return r.call == call && r.subject.starts_with(subjectStart);
+    }) - calls.begin());
+  }
+  static std::size_t LastCall(std::string_view call) {
+    const auto& calls = machine().calls;
+    for (std::size_t i = calls.size(); i-- > 0;) {
+      if (calls[i].call == call) return i;
+    }
+    return calls.size();
+  }
+  std::u16string FilePath(const char* name) const {
+    return sim::ToUtf16(programDir().string()) + u"\\" + sim::ToUtf16(name);
+  }
+};
+
+const std::vector<std::uint8_t> kExported = SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
+
+TEST_F(TransferTest, ExportWritesHeadAndList) {
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(machine().console, u"Export volume settings to a.dat file success!\n");
+  EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
+  const std::size_t create = FirstCall("CreateFileW", FilePath("a.dat"));
+  ASSERT_LT(create, machine().calls.size());
+  EXPECT_EQ(machine().calls[create].arguments,
+            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, kCreateAlways,
+                                        kFileAttributeNormal}));
+  // The registry is read completely before the file is touched.
+  EXPECT_LT(LastCall("RegQueryValueExW"), create);
+}
+
+TEST_F(TransferTest, ExportReplacesAnExistingFile) {
+  WriteBytes(File("a.dat"), std::vector<std::uint8_t>(500, 0xEE));
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
+}
+
+struct ExportCase {
+  const char* name;
+  std::vector<sim::Fault> faults;
+  std::u16string file;
+  int exitCode;
+  std::u16string printed;
+  std::size_t bytesLeft;  // in a.dat afterwards; SIZE_MAX: no file
+};
+
+constexpr std::size_t kNoFile = SIZE_MAX;
+
+const ExportCase kExportCases[] = {
+    {"RegistryReadFails", {{"RegQueryValueExW", u"RedLevel", 5, 0}}, u"a.dat", 1,
+     u"Get volume settings fail!\n", kNoFile},
+    {"CreateFails", {{"CreateFileW", u"a.dat", 5, 0}}, u"a.dat", 2,
+     u"Create exported volume settings a.dat file fail!\n", kNoFile},
+    {"SubfolderMissing", {}, u"sub\\a.dat", 2,
+     u"Create exported volume settings sub\\a.dat file fail!\n", kNoFile},
+    {"HeadWriteFails", {{"WriteFile", {}, 112, 0}}, u"a.dat", 3,
+     u"Write exported volume settings to a.dat file fail!\n", 0},
+    {"ListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4,
+     u"Write exported volume settings to a.dat file fail!\n", 56},
+    {"CloseFails", {{"CloseHandle", u"a.dat", 5, 0}}, u"a.dat", 5,
+     u"Close exported volume settings a.dat file fail!\n", 68},
+};
+
+class ExportTest : public TransferTest, public ::testing::WithParamInterface<ExportCase> {};
+
+TEST_P(ExportTest, ReportsTheStepThatFailed) {
+  const ExportCase& c = GetParam();
+  machine().faults = c.faults;
+  // A fault on "a.dat" is one on the settings file's whole path.
+  for (sim::Fault& fault : machine().faults) {
+    if (fault.name == u"a.dat") fault.name = FilePath("a.dat");
+  }
+  EXPECT_EQ(ExportVolumeSettings(u"C:", c.file), c.exitCode);
+  EXPECT_EQ(machine().console, c.printed);
+  if (c.bytesLeft == kNoFile) {
+    EXPECT_FALSE(std::filesystem::exists(File("a.dat")));
+  } else {
+    EXPECT_EQ(ReadBytes(File("a.dat")),
+              std::vector<std::uint8_t>(kExported.begin(), kExported.begin() + c.bytesLeft));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ExportTest, ::testing::ValuesIn(kExportCases), CaseName());
+
+TEST_F(TransferTest, FailedExportLeavesAnExistingFileAlone) {
+  WriteBytes(File("a.dat"), Bytes({1, 2, 3}));
+  EXPECT_EQ(ExportVolumeSettings(u"D:", u"a.dat"), 1);
+  EXPECT_EQ(ReadBytes(File("a.dat")), Bytes({1, 2, 3}));
+  EXPECT_EQ(FirstCall("CreateFileW", FilePath("a.dat")), machine().calls.size());
+}
+
+TEST_F(TransferTest, ExportBelowTheProgramDirectory) {
+  std::filesystem::create_directory(programDir() / "sub");
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"sub\\a.dat"), 0);
+  EXPECT_EQ(ReadBytes(programDir() / "sub" / "a.dat"), kExported);
+}
+
+struct ImportCase {
+  const char* name;
+  std::vector<std::uint8_t> file;  // empty with `missing`: no file at all
+  bool missing;
+  std::vector<sim::Fault> faults;
+  int exitCode;
+  std::u16string printed;
+};
+
+std::vector<std::uint8_t> Noisy(std::vector<std::uint8_t> file) {
+  for (std::size_t i : {4, 5, 6, 7, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55}) {
+    file[i] = static_cast<std::uint8_t>(0x90 + i);
+  }
+  return file;
+}
+
+std::vector<std::uint8_t> Cut(std::vector<std::uint8_t> file, std::size_t size) {
+  file.resize(size);
+  return file;
+}
+
+const std::u16string kReadFailed = u"Read imported volume settings a.dat fail!\n";
+const std::u16string kImported = u"Import volume settings from a.dat file success!\n";
+
+const ImportCase kImportCases[] = {
+    {"Missing", {}, true, {}, 1, u"Open imported volume settings a.dat file fail!\n"},
+    {"Empty", {}, false, {}, 2, kReadFailed},
+    {"HeadShort", Cut(kExported, 55), false, {}, 2, kReadFailed},
+    {"HeadReadFails", kExported, false, {{"ReadFile", {}, 23, 0}}, 2, kReadFailed},
+    {"ListShort", Cut(kExported, 67), false, {}, 3, kReadFailed},
+    {"ListReadFails", kExported, false, {{"ReadFile", {}, 23, 1}}, 3, kReadFailed},
+    {"ListClaimsFourGiB", SettingsFile(1, 2, 3, 4, 5, 0xFFFFFFFF, {}), false, {}, 3, kReadFailed},
+    {"FileSizeUnknown", kExported, false, {{"GetFileSizeEx", {}, 1, 0}}, 3, kReadFailed},
+    {"SetFails", kExported, false, {{"RegSetValueExW", u"RedLevel", 5, 0}}, 4,
+     u"Import volume settings a.dat fail!\n"},
+    {"Complete", kExported, false, {}, 0, kImported},
+    {"TrailingBytesIgnored", SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12,
+                                          Bytes({0x41, 0, 0, 0, 0x42, 0, 0x43, 0, 0, 0, 0, 0, 0xFF})),
+     false, {}, 0, kImported},
+    {"ReservedBytesIgnored", Noisy(kExported), false, {}, 0, kImported},
+};
+
+class ImportTest : public TransferTest, public ::testing::WithParamInterface<ImportCase> {};
+
+TEST_P(ImportTest, ReportsTheStepThatFailed) {
+  const ImportCase& c = GetParam();
+  if (!c.missing) WriteBytes(File("a.dat"), c.file);
+  machine().faults = c.faults;
+  const sim::Registry before = machine().registry;
+
+  EXPECT_EQ(ImportVolumeSettings(u"D:", u"a.dat"), c.exitCode);
+  EXPECT_EQ(machine().console, c.printed);
+  const std::size_t open = FirstCall("CreateFileW", FilePath("a.dat"));
+  ASSERT_LT(open, machine().calls.size());
+  EXPECT_EQ(machine().calls[open].arguments,
+            (std::vector<std::uint32_t>{kGenericRead, kFileShareRead, kOpenExisting,
+                                        kFileAttributeNormal}));
+  if (c.exitCode >= 1 && c.exitCode <= 3) {
+    // A file that was not read completely reaches no volume and no registry.
+    EXPECT_EQ(machine().registry, before);
+    EXPECT_EQ(FirstCall("CreateFileW", u"\\\\.\\"), machine().calls.size());
+    EXPECT_EQ(machine().CallCount("RegCreateKeyExW"), 0);
+  } else {
+    // The file is closed before the volume is looked up.
+    EXPECT_LT(FirstCall("CloseHandle"), FirstCall("CreateFileW", u"\\\\.\\"));
+  }
+  if (c.exitCode == 0) {
+    const sim::RegistryKey* key = machine().registry.FindKey(kKeyD);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->values, machine().registry.FindKey(kKeyC)->values);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ImportTest, ::testing::ValuesIn(kImportCases), CaseName());
+
+TEST_F(TransferTest, ImportOfAnEmptyListRemovesTheList) {
+  WriteBytes(File("a.dat"), SettingsFile(7, 1, 2, 3, 4, 0, {}));
+  EXPECT_EQ(ImportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(machine().registry.FindValue(kKeyC, u"ExclusionList"), nullptr);
+  EXPECT_EQ(machine().CallCount("ReadFile"), 2);
+  // Exported again, the volume gives the same file.
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"b.dat"), 0);
+  EXPECT_EQ(ReadBytes(File("b.dat")), SettingsFile(7, 1, 2, 3, 4, 0, {}));
+}
+
+TEST_F(TransferTest, ExportImportExportGivesTheSameFile) {
+  ASSERT_EQ(ExportVolumeSettings(u"C:", u"c.dat"), 0);
+  ASSERT_EQ(ImportVolumeSettings(u"D:", u"c.dat"), 0);
+  ASSERT_EQ(ExportVolumeSettings(u"D:", u"d.dat"), 0);
+  EXPECT_EQ(ReadBytes(File("d.dat")), ReadBytes(File("c.dat")));
+}
+
+TEST_F(TransferTest, VolumeThatIsNotThere) {
+  WriteBytes(File("a.dat"), kExported);
+  EXPECT_EQ(ExportVolumeSettings(u"XY:", u"x.dat"), 1);
+  EXPECT_FALSE(std::filesystem::exists(File("x.dat")));
+  // The import reads its whole file before it looks for the volume.
+  EXPECT_EQ(ImportVolumeSettings(u"XY:", u"a.dat"), 4);
+  EXPECT_EQ(machine().CallCount("ReadFile"), 2);
+}
+
+TEST_F(TransferTest, ProgramDirectoryUnknownMeansTheRoot) {
+  machine().faults = {{"GetModuleFileNameW", {}, 5, 0}};
+  EXPECT_EQ(ImportVolumeSettings(u"C:", u"zoltmgr-no-such-file.dat"), 1);
+  EXPECT_EQ(machine().CallCount("CreateFileW", u"\\zoltmgr-no-such-file.dat"), 1);
+}
+
+}  // namespace
