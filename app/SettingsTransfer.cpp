@@ -1,7 +1,5 @@
 #include "app/SettingsTransfer.h"
 
-#include <new>
-
 #include "app/KFile.h"
 #include "app/ProgramDirectory.h"
 #include "platform/Platform.h"
@@ -46,7 +44,7 @@ int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
       fileSize - kSettingsHeadSize < size) {
     return 3;
   }
-  settings.ExclusionList.reset(new (std::nothrow) std::uint8_t[size]);
+  settings.ExclusionList = NewListBuffer(size);
   if (!settings.ExclusionList || !file.ReadExactly(settings.ExclusionList.get(), size)) return 3;
   return 0;
 }

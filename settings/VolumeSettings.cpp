@@ -1,5 +1,8 @@
 #include "settings/VolumeSettings.h"
 
+#include <algorithm>
+#include <new>
+
 namespace {
 
 constexpr std::size_t kProtectedOffset = 0;
@@ -26,6 +29,13 @@ T Load(const SettingsHead& head, std::size_t offset) {
 }
 
 }  // namespace
+
+ListBuffer NewListBuffer(std::size_t size) {
+  constexpr std::size_t kGuard = 2;
+  ListBuffer buffer(new (std::nothrow) std::uint8_t[size + kGuard]);
+  if (buffer) std::fill_n(buffer.get() + size, kGuard, std::uint8_t{0xFF});
+  return buffer;
+}
 
 SettingsHead EncodeSettingsHead(const VolumeSettings& settings) {
   SettingsHead head{};

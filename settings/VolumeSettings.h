@@ -13,6 +13,13 @@
 // by whoever holds the record.
 using ListBuffer = UniqueArray<std::uint8_t>;
 
+// A list buffer with room for `size` bytes of list data, or null when the memory cannot be had.
+// Two bytes that are not part of the list follow the data, neither of them zero: when a string
+// value's data does not end in a zero character, the registry's write looks at the character
+// just past it and, if that is zero, stores it too. The guard keeps that look inside the buffer
+// and keeps the list exactly as long as it is.
+ListBuffer NewListBuffer(std::size_t size);
+
 // A value-initialised record (`VolumeSettings settings;`) is the zero state: five zero numbers,
 // an ExclusionListSize of 0 and no list buffer. The record owns its buffer and cannot be copied.
 struct VolumeSettings {

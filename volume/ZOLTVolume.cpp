@@ -118,7 +118,8 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
     return false;
   }
 
-  settings.ExclusionList.reset(new std::uint8_t[kListRoom]);
+  settings.ExclusionList = NewListBuffer(kListRoom);
+  if (!settings.ExclusionList) return false;
   std::uint32_t size = 0;
   bool absent = false;
   const Status status = ReadValue(kExclusionList, kRegMultiSz, settings.ExclusionList.get(),

@@ -427,6 +427,16 @@ Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type,
   if (Status status = OpenKeyFor(key, kKeySetValue, &open)) return status;
   if (!data && dataSize) return kErrorInvalidParameter;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
+  // Like Windows, a string whose data does not end in a zero character gets the character just
+  // past the data as well when that one is zero: the caller's buffer is read one character
+  // beyond what it handed over.
+  const bool isString = type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+  if (isString && bytes && dataSize >= 2) {
+    const auto at = [&](std::size_t character) {
+      return bytes[2 * character] | bytes[2 * character + 1] << 8;
+    };
+    if (at(dataSize / 2 - 1) != 0 && at(dataSize / 2) == 0) dataSize += 2;
+  }
   machine.registry.SetValue(open->path, name, type,
                             bytes ? std::vector<std::uint8_t>(bytes, bytes + dataSize)
                                   : std::vector<std::uint8_t>());

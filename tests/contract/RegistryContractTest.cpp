@@ -6,6 +6,7 @@
 
 #include "support/CaseName.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -85,23 +86,33 @@ TEST_F(RegistryContractTest, TrailingBackslashNamesTheKeyItself) {
 struct QueryCase {
   const char* name;
   std::uint32_t type;
-  Bytes stored;
+  Bytes buffer;         // what the writer's buffer holds
+  std::uint32_t count;  // how much of it is handed over
   std::uint32_t room;
   Status status;
-  std::uint32_t size;  // reported
+  std::uint32_t size;   // reported by the query
 };
 
+Bytes Ending(std::size_t size, Bytes end) {
+  Bytes bytes(size, 0x41);
+  std::copy(end.begin(), end.end(), bytes.end() - static_cast<std::ptrdiff_t>(end.size()));
+  return bytes;
+}
+
 const QueryCase kQueryCases[] = {
-    {"DwordExact", kRegDword, {1, 0, 0, 0}, 4, kErrorSuccess, 4},
-    {"DwordInMoreRoom", kRegDword, {1, 0, 0, 0}, 8, kErrorSuccess, 4},
-    {"DwordOfTwoBytes", kRegDword, {1, 0}, 4, kErrorSuccess, 2},
-    {"QwordIntoDwordRoom", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}, 4, kErrorMoreData, 8},
-    {"ListTooLong", kRegMultiSz, Bytes(8194, 0x41), 8192, kErrorMoreData, 8194},
-    {"ListFull", kRegMultiSz, Bytes(8192, 0x41), 8192, kErrorSuccess, 8192},
-    {"ListEmpty", kRegMultiSz, {}, 8192, kErrorSuccess, 0},
-    {"ListOddLengthVerbatim", kRegMultiSz, {0x41, 0, 0x42}, 8192, kErrorSuccess, 3},
-    {"ListWithoutTerminator", kRegMultiSz, {0x41, 0, 0x42, 0}, 8192, kErrorSuccess, 4},
-    {"StringAsStored", kRegSz, {0x41, 0, 0, 0}, 8192, kErrorSuccess, 4},
+    {"DwordExact", kRegDword, {1, 0, 0, 0}, 4, 4, kErrorSuccess, 4},
+    {"DwordInMoreRoom", kRegDword, {1, 0, 0, 0}, 4, 8, kErrorSuccess, 4},
+    {"DwordOfTwoBytes", kRegDword, {1, 0}, 2, 4, kErrorSuccess, 2},
+    {"QwordIntoDwordRoom", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}, 8, 4, kErrorMoreData, 8},
+    {"ListTooLong", kRegMultiSz, Ending(8194, {0, 0}), 8194, 8192, kErrorMoreData, 8194},
+    {"ListFull", kRegMultiSz, Ending(8192, {0, 0}), 8192, 8192, kErrorSuccess, 8192},
+    {"ListEmpty", kRegMultiSz, {}, 0, 8192, kErrorSuccess, 0},
+    {"ListOddLength", kRegMultiSz, {0x41, 0, 0x42, 0x43}, 3, 8192, kErrorSuccess, 3},
+    // Data that does not end in a zero character: the write also takes the character after it
+    // when that one is zero, and only then.
+    {"UnterminatedBeforeZero", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}, 4, 8192, kErrorSuccess, 6},
+    {"UnterminatedBeforeGuard", kRegMultiSz, {0x41, 0, 0x42, 0, 0xFF, 0xFF}, 4, 8192, kErrorSuccess, 4},
+    {"StringAsStored", kRegSz, {0x41, 0, 0, 0}, 4, 8192, kErrorSuccess, 4},
 };
 
 class RegistryQueryTest : public RegistryContractTest,
@@ -110,13 +121,13 @@ class RegistryQueryTest : public RegistryContractTest,
 TEST_P(RegistryQueryTest, DeliversTypeAndSize) {
   const QueryCase& c = GetParam();
   UniqueRegKey key = Create(u"q");
-  Set(key, u"Value", c.type, c.stored);
+  ASSERT_EQ(RegSetValueExW(key.get(), u"Value", c.type, c.buffer.data(), c.count), kErrorSuccess);
   const Answer answer = Query(key, u"Value", c.room);
   EXPECT_EQ(answer.status, c.status);
   EXPECT_EQ(answer.type, c.type);
   EXPECT_EQ(answer.size, c.size);
   if (c.status == kErrorSuccess) {
-    EXPECT_EQ(answer.data, c.stored);
+    EXPECT_EQ(answer.data, Bytes(c.buffer.begin(), c.buffer.begin() + c.size));
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,7 @@ inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64
                                               std::uint64_t yellow, std::uint64_t red,
                                               std::uint64_t green, std::uint32_t listSize,
                                               const std::vector<std::uint8_t>& list) {
-  std::vector<std::uint8_t> file(56, 0);
+  std::vector<std::uint8_t> file(56 + list.size(), 0);
   const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) file[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
   };
@@ -31,6 +32,6 @@ inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64
   put(24, red, 8);
   put(32, green, 8);
   put(40, listSize, 4);
-  file.insert(file.end(), list.begin(), list.end());
+  std::copy(list.begin(), list.end(), file.begin() + 56);
   return file;
 }

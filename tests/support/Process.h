@@ -21,6 +21,10 @@ ProcessResult RunProcess(const std::filesystem::path& program,
 // runner sets (a Linux path, which Windows test programs under Wine reach through drive Z:).
 std::filesystem::path ProgramUnderTest();
 
+// A path of the build machine (Linux) as this test program reaches it: unchanged on Linux,
+// through drive Z: under Wine.
+std::filesystem::path HostPath(const std::string& path);
+
 // A copy of the program under test in `directory`, which becomes its program directory.
 std::filesystem::path CopyProgramTo(const std::filesystem::path& directory);
 

@@ -58,6 +58,8 @@ ProcessResult RunProcess(const std::filesystem::path& program,
 
 std::string WithNewlines(const std::string& text) { return text; }
 
+std::filesystem::path HostPath(const std::string& path) { return path; }
+
 std::filesystem::path ProgramUnderTest() {
   const char* path = std::getenv("ZOLTMGR");
   return path ? path : "";

@@ -88,15 +88,17 @@ std::string WithNewlines(const std::string& text) {
   return converted;
 }
 
-std::filesystem::path ProgramUnderTest() {
-  const char* path = std::getenv("ZOLTMGR");
-  if (!path) return {};
-  std::string windows = path;
-  if (windows.starts_with('/')) windows = "Z:" + windows;
+std::filesystem::path HostPath(const std::string& path) {
+  std::string windows = path.starts_with('/') ? "Z:" + path : path;
   for (char& c : windows) {
     if (c == '/') c = '\\';
   }
   return windows;
+}
+
+std::filesystem::path ProgramUnderTest() {
+  const char* path = std::getenv("ZOLTMGR");
+  return path ? HostPath(path) : std::filesystem::path();
 }
 
 std::filesystem::path CopyProgramTo(const std::filesystem::path& directory) {

@@ -239,3 +239,15 @@ TEST_F(TransferTest, ProgramDirectoryUnknownMeansTheRoot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransferTest, UnterminatedListIsImportedAsItIs) {
+  // The registry would also store a zero character found just past the list; the import's
+  // buffer makes sure there is none, so the list stays exactly as long as the file says.
+  WriteBytes(File("a.dat"), SettingsFile(1, 2, 3, 4, 5, 4, Bytes({0x41, 0, 0x42, 0, 0, 0})));
+  EXPECT_EQ(ImportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(machine().registry.FindValue(kKeyC, u"ExclusionList")->data, Bytes({0x41, 0, 0x42, 0}));
+}
+
+}  // namespace
