@@ -259,42 +259,67 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
 }
 
 std::string SaveMachine(const Machine& machine) {
-  ordered_json root;
-  root["drives"] = ordered_json::array();
+  // One line for each drive, interface, value and fault, so that the file reads as a table.
+  std::string text = "{\n";
+  const auto list = [&text](const char* name, const std::vector<ordered_json>& items, bool last) {
+    text += std::string("  \"") + name + "\": [";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      text += (i ? ",\n    " : "\n    ") + items[i].dump();
+    }
+    text += items.empty() ? "]" : "\n  ]";
+    text += last ? "\n" : ",\n";
+  };
+
+  std::vector<ordered_json> drives;
   for (const Drive& drive : machine.drives) {
     ordered_json item = {{"name", ToUtf8(drive.name)}, {"volumeNumber", drive.volumeNumber}};
     SaveErrors(item, drive.openError, drive.queryError);
-    root["drives"].push_back(std::move(item));
+    drives.push_back(std::move(item));
   }
-  root["volumeInterfaces"] = ordered_json::array();
+  list("drives", drives, false);
+
+  std::vector<ordered_json> interfaces;
   for (const VolumeInterface& volume : machine.volumeInterfaces) {
     ordered_json item = {{"devicePath", ToUtf8(volume.devicePath)},
                          {"instanceId", ToUtf8(volume.instanceId)},
                          {"volumeNumber", volume.volumeNumber},
                          {"volumeManagerName", ToUtf8(volume.volumeManagerName)}};
     SaveErrors(item, volume.openError, volume.queryError);
-    root["volumeInterfaces"].push_back(std::move(item));
+    interfaces.push_back(std::move(item));
   }
+  list("volumeInterfaces", interfaces, false);
+
   // Keys above a listed key exist anyway: only those with values, and the leaves, are listed.
-  root["registry"] = ordered_json::object();
+  text += "  \"registry\": {";
+  bool firstKey = true;
   for (const auto& [folded, key] : machine.registry.Keys()) {
     if (key.path.empty() || (key.values.empty() && machine.registry.HasSubKeys(key.path))) continue;
-    ordered_json values = ordered_json::object();
-    for (const RegistryValue& value : key.values) {
-      values[ToUtf8(value.name)] = {{"type", SaveType(value.type)}, {"data", HexText(value.data)}};
+    text += (firstKey ? "\n    " : ",\n    ") + ordered_json(ToUtf8(key.path)).dump() + ": {";
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      const RegistryValue& value = key.values[i];
+      const ordered_json item = {{"type", SaveType(value.type)}, {"data", HexText(value.data)}};
+      text += (i ? ",\n      " : "\n      ") + ordered_json(ToUtf8(value.name)).dump() + ": " +
+              item.dump();
     }
-    root["registry"][ToUtf8(key.path)] = std::move(values);
+    text += key.values.empty() ? "}" : "\n    }";
+    firstKey = false;
   }
-  if (!machine.faults.empty()) {
-    root["faults"] = ordered_json::array();
-    for (const Fault& fault : machine.faults) {
-      ordered_json item = {{"call", fault.call}};
-      if (fault.name) item["name"] = ToUtf8(*fault.name);
-      item["status"] = fault.status;
-      root["faults"].push_back(std::move(item));
-    }
+  text += firstKey ? "}" : "\n  }";
+
+  std::vector<ordered_json> faults;
+  for (const Fault& fault : machine.faults) {
+    ordered_json item = {{"call", fault.call}};
+    if (fault.name) item["name"] = ToUtf8(*fault.name);
+    item["status"] = fault.status;
+    faults.push_back(std::move(item));
   }
-  return root.dump(2) + "\n";
+  if (faults.empty()) {
+    text += "\n";
+  } else {
+    text += ",\n";
+    list("faults", faults, true);
+  }
+  return text + "}\n";
 }
 
 Machine DefaultMachine() {
