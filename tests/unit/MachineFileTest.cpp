@@ -50,8 +50,8 @@ TEST(MachineFileTest, ReadsEveryPart) {
   EXPECT_EQ(machine.faults[0].name, u"YellowLevel");
 
   const std::string saved = sim::SaveMachine(machine);
-  EXPECT_NE(saved.find("\"data\": \"0100abcd\""), std::string::npos);
-  EXPECT_NE(saved.find("\"type\": 4660"), std::string::npos);
+  EXPECT_NE(saved.find(R"("data":"0100abcd")"), std::string::npos);
+  EXPECT_NE(saved.find(R"("type":4660)"), std::string::npos);
   sim::Machine again;
   ASSERT_EQ(sim::LoadMachine(saved, again), std::nullopt);
   EXPECT_TRUE(again.SameConfiguration(machine));
