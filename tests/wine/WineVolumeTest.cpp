@@ -1,0 +1,256 @@
+// The shipped ZOLTMgr.exe, unmodified, from end to end under Wine, on volumes that the test-only
+// driver serves: T: (the second interface), U: (after an interface whose open is refused), W:
+// (the last interface) and V: (no interface at all). Wine's own setupapi, device I/O and registry
+// answer every call.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/Unique.h"
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "volume/VolumeDevice.h"
+
+namespace {
+
+const std::wstring kParameters = L"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters";
+const std::wstring kDisk = L"{3e9a51c0-7d4b-4f2a-9b1e-5c8d2f6a7b40}";
+const std::wstring kKeyT = kParameters + L"\\" + kDisk + L"#0000000000200000";
+const std::wstring kKeyU = kParameters + L"\\" + kDisk + L"#0000000000400000";
+const std::wstring kKeyW = kParameters + L"\\" + kDisk + L"#0000000000500000";
+const std::vector<std::uint8_t> kList = {0x41, 0, 0, 0, 0x42, 0, 0x43, 0, 0, 0, 0, 0};
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
+  return text;
+}
+
+struct Value {
+  DWORD type;
+  std::vector<std::uint8_t> data;
+  bool operator==(const Value&) const = default;
+};
+using Values = std::map<std::wstring, Value>;  // by upper-case name
+
+// Every value of a key, or nothing when the key does not exist.
+Values Snapshot(const std::wstring& path) {
+  Values values;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return values;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    std::vector<std::uint8_t> data(16384);
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data.data(), &size) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    data.resize(size);
+    values[Upper(name)] = Value{type, data};
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+bool KeyExists(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  return bytes;
+}
+
+void SetValue(const std::wstring& path, const wchar_t* name, DWORD type,
+              const std::vector<std::uint8_t>& data) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void SetSettings(const std::wstring& path, std::uint32_t protect, std::uint64_t maxCache,
+                 std::uint64_t yellow, std::uint64_t red, std::uint64_t green,
+                 const std::vector<std::uint8_t>& list) {
+  SetValue(path, L"Protected", REG_DWORD, LittleEndian(protect, 4));
+  SetValue(path, L"MaxCacheSize", REG_QWORD, LittleEndian(maxCache, 8));
+  SetValue(path, L"YellowLevel", REG_QWORD, LittleEndian(yellow, 8));
+  SetValue(path, L"RedLevel", REG_QWORD, LittleEndian(red, 8));
+  SetValue(path, L"GreenLevel", REG_QWORD, LittleEndian(green, 8));
+  SetValue(path, L"ExclusionList", REG_MULTI_SZ, list);
+}
+
+class WineVolumeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\KvVolRedir");
+    program_ = CopyProgramTo(dir_.path());
+  }
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\KvVolRedir");
+  }
+
+  ProcessResult Run(std::vector<std::u16string> arguments) const {
+    return RunProcess(program_, arguments);
+  }
+  std::filesystem::path File(const char* name) const { return dir_.path() / name; }
+
+  TempDir dir_;
+  std::filesystem::path program_;
+};
+
+const std::vector<std::uint8_t> kExportedT =
+    SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
+
+TEST_F(WineVolumeTest, InterfacesEnumerateInTheOrderTheTestsAssume) {
+  using namespace platform;
+  UniqueDevInfoSet set;
+  ASSERT_EQ(SetupDiGetClassDevsW(&kGuidDevinterfaceVolume, kDigcfPresent | kDigcfDeviceInterface,
+                                 set.put()),
+            kErrorSuccess);
+  std::vector<std::wstring> offsets;
+  DeviceInterfaceData data{};
+  data.cbSize = kDeviceInterfaceDataSize;
+  for (std::uint32_t index = 0;
+       SetupDiEnumDeviceInterfaces(set.get(), &kGuidDevinterfaceVolume, index, &data) == 0; ++index) {
+    std::vector<std::uint8_t> buffer(1024);
+    auto* detail = reinterpret_cast<DeviceInterfaceDetailData*>(buffer.data());
+    detail->cbSize = kDeviceInterfaceDetailDataSize;
+    ASSERT_EQ(SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail, 1024, nullptr, nullptr),
+              kErrorSuccess);
+    const std::wstring path = Upper(reinterpret_cast<const wchar_t*>(detail->DevicePath));
+    offsets.push_back(path.substr(path.find(Upper(kDisk)) + kDisk.size() + 1, 16));
+  }
+  EXPECT_EQ(offsets, (std::vector<std::wstring>{L"0000000000100000", L"0000000000200000",
+                                                L"0000000000300000", L"0000000000400000",
+                                                L"0000000000500000"}));
+}
+
+struct LookupCase {
+  const char16_t* drive;
+  platform::Status status;
+  const wchar_t* offset;
+};
+
+TEST_F(WineVolumeTest, LookupFindsEachDrivesInterface) {
+  const LookupCase cases[] = {
+      {u"T:", 0, L"0000000000200000"},  // a non-matching interface before it
+      {u"U:", 0, L"0000000000400000"},  // a refusing interface before it
+      {u"W:", 0, L"0000000000500000"},
+      {u"V:", platform::kErrorFileNotFound, nullptr},  // the last interface answers another number
+  };
+  for (const LookupCase& c : cases) {
+    UniqueHeapBlock<char16_t> id;
+    EXPECT_EQ(FindVolumeInstanceId(c.drive, id.put()), c.status);
+    if (c.offset) {
+      ASSERT_TRUE(id);
+      EXPECT_EQ(Upper(reinterpret_cast<const wchar_t*>(id.get())),
+                Upper(L"STORAGE\\VOLUME\\" + kDisk + L"#" + c.offset));
+    } else {
+      EXPECT_FALSE(id);
+    }
+  }
+}
+
+TEST_F(WineVolumeTest, ExportOfT) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  EXPECT_EQ(result.output, "Export volume settings to t.dat file success!\r\n");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+}
+
+TEST_F(WineVolumeTest, ImportOntoUThenExportGivesTheSameFile) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  ASSERT_EQ(Run({u"-export", u"T:", u"t.dat"}).exitCode, 0);
+  const ProcessResult imported = Run({u"-import", u"U:", u"t.dat"});
+  EXPECT_EQ(imported.output, "Import volume settings from t.dat file success!\r\n");
+  EXPECT_EQ(imported.exitCode, 0);
+  const Values u = Snapshot(kKeyU);
+  EXPECT_EQ(u, Snapshot(kKeyT));
+  EXPECT_EQ(u.at(L"PROTECTED").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(u.at(L"GREENLEVEL").type, static_cast<DWORD>(REG_QWORD));
+  EXPECT_EQ(u.at(L"EXCLUSIONLIST"), (Value{REG_MULTI_SZ, kList}));
+  ASSERT_EQ(Run({u"-export", u"U:", u"u.dat"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(File("u.dat")), kExportedT);
+}
+
+TEST_F(WineVolumeTest, EmptyListRoundTrip) {
+  SetSettings(kKeyW, 0, 7, 8, 9, 10, {});
+  ASSERT_EQ(Run({u"-export", u"W:", u"w.dat"}).exitCode, 0);
+  const std::vector<std::uint8_t> file = ReadBytes(File("w.dat"));
+  EXPECT_EQ(file, SettingsFile(0, 7, 8, 9, 10, 0, {}));
+  ASSERT_EQ(Run({u"-import", u"W:", u"w.dat"}).exitCode, 0);
+  EXPECT_EQ(Snapshot(kKeyW).count(L"EXCLUSIONLIST"), 0u);
+  ASSERT_EQ(Run({u"-export", u"W:", u"again.dat"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(File("again.dat")), file);
+}
+
+TEST_F(WineVolumeTest, EmptyListOntoAVolumeWithoutAList) {
+  WriteBytes(File("empty.dat"), SettingsFile(1, 2, 3, 4, 5, 0, {}));
+  ASSERT_FALSE(KeyExists(kKeyU));
+  const ProcessResult result = Run({u"-import", u"U:", u"empty.dat"});
+  EXPECT_EQ(result.output, "Import volume settings from empty.dat file success!\r\n");
+  EXPECT_EQ(result.exitCode, 0);
+  const Values u = Snapshot(kKeyU);
+  EXPECT_EQ(u.size(), 5u);
+  EXPECT_EQ(u.at(L"MAXCACHESIZE"), (Value{REG_QWORD, LittleEndian(2, 8)}));
+}
+
+TEST_F(WineVolumeTest, WrongTypeFailsTheExport) {
+  SetSettings(kKeyT, 1, 2, 3, 4, 5, kList);
+  SetValue(kKeyT, L"Protected", REG_QWORD, LittleEndian(1, 8));
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  EXPECT_EQ(result.output, "Get volume settings fail!\r\n");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_FALSE(std::filesystem::exists(File("t.dat")));
+}
+
+TEST_F(WineVolumeTest, FileFailuresLeaveTheRegistryAlone) {
+  SetSettings(kKeyT, 1, 2, 3, 4, 5, kList);
+  const Values before = Snapshot(kKeyT);
+  WriteBytes(File("short.dat"), std::vector<std::uint8_t>(55, 1));
+  WriteBytes(File("cut.dat"), SettingsFile(0, 0, 0, 0, 0, 12, std::vector<std::uint8_t>(11, 0)));
+  const struct {
+    const char16_t* file;
+    int exitCode;
+  } cases[] = {{u"missing.dat", 1}, {u"short.dat", 2}, {u"cut.dat", 3}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run({u"-import", u"T:", c.file}).exitCode, c.exitCode);
+    EXPECT_EQ(Snapshot(kKeyT), before);
+  }
+  EXPECT_FALSE(KeyExists(kKeyU));
+}
+
+TEST_F(WineVolumeTest, DriveWithoutAnInterface) {
+  WriteBytes(File("t.dat"), kExportedT);
+  ProcessResult result = Run({u"-export", u"V:", u"v.dat"});
+  EXPECT_EQ(result.output, "Get volume settings fail!\r\n");
+  EXPECT_EQ(result.exitCode, 1);
+  result = Run({u"-import", u"V:", u"t.dat"});
+  EXPECT_EQ(result.output, "Import volume settings t.dat fail!\r\n");
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_FALSE(KeyExists(kParameters));
+}
+
+}  // namespace
