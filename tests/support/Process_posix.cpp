@@ -28,7 +28,14 @@ ProcessResult RunProcess(const std::filesystem::path& program,
   TempDir scratch;
   const std::string out = (scratch.path() / "out").string();
   const std::string err = (scratch.path() / "err").string();
-  std::vector<std::string> texts{program.string()};
+  // ZOLTMGR_RUNNER, when set, is a command that runs the program, such as valgrind with its
+  // options, separated by spaces.
+  std::vector<std::string> texts;
+  if (const char* runner = std::getenv("ZOLTMGR_RUNNER")) {
+    std::istringstream words(runner);
+    for (std::string word; words >> word;) texts.push_back(word);
+  }
+  texts.push_back(program.string());
   for (const std::u16string& argument : arguments) texts.push_back(sim::ToUtf8(argument));
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
@@ -43,7 +50,7 @@ ProcessResult RunProcess(const std::filesystem::path& program,
     dup2(inFd, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   ProcessResult result;
