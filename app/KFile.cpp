@@ -2,8 +2,8 @@
 
 using namespace platform;
 
-Status KFile::Open(const std::u16string& path, std::uint32_t desiredAccess,
-                   std::uint32_t shareMode, std::uint32_t creationDisposition) {
+Status KFile::Open(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition) {
   return CreateFileW(path.c_str(), desiredAccess, shareMode, creationDisposition,
                      kFileAttributeNormal, handle_.put());
 }

@@ -5,9 +5,9 @@
 //
 // Usage: zoltmgr_bench --program PATH [--runs N] [--exe PATH-TO-ZOLTMgr.exe]
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,7 +90,8 @@ bool ProcessTable(const fs::path& program, int runs) {
   // Side by side: each round runs every command once, so that the machine's load falls on all.
   Measure(copy, commands[1].arguments);
   for (int round = 0; round < runs; ++round) {
-    for (std::size_t i = 0; i < commands.size(); ++i) samples[i].push_back(Measure(copy, commands[i].arguments));
+    for (std::size_t i = 0; i < commands.size(); ++i)
+      samples[i].push_back(Measure(copy, commands[i].arguments));
   }
   bool sound = true;
   std::vector<double> times;
@@ -106,7 +107,8 @@ bool ProcessTable(const fs::path& program, int runs) {
     times.push_back(Median(milliseconds));
     peaks.push_back(Median(kib));
   }
-  std::printf("| run (median of %d) | wall time | ratio to usage | peak memory | ratio to usage |\n", runs);
+  std::printf(
+      "| run (median of %d) | wall time | ratio to usage | peak memory | ratio to usage |\n", runs);
   std::printf("|---|---|---|---|---|\n");
   for (std::size_t i = 0; i < commands.size(); ++i) {
     std::printf("| %s | %.2f ms | %.2f | %ld KiB | %.2f |\n", commands[i].name, times[i],
@@ -129,8 +131,9 @@ sim::Machine& CountingMachine(int n, int k, const fs::path& directory) {
                              static_cast<std::uint32_t>(100 + i), u"VOLMGR", 0, 0});
   }
   machine.drives = {sim::Drive{u"C:", static_cast<std::uint32_t>(100 + k), 0, 0}};
-  const std::u16string key = u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\{disk}#" +
-                             Text(std::to_string(k));
+  const std::u16string key =
+      u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\{disk}#" +
+      Text(std::to_string(k));
   using namespace platform;
   machine.registry.SetValue(key, u"Protected", kRegDword, {1, 0, 0, 0});
   for (const char16_t* name : {u"MaxCacheSize", u"YellowLevel", u"RedLevel", u"GreenLevel"}) {
@@ -151,7 +154,9 @@ int InterfaceOpens(const sim::Machine& machine) {
 bool CallTable() {
   TempDir directory;
   std::ofstream(directory.path() / "ZOLTMgr").put('\x7f');
-  std::printf("| operation | n interfaces | k | lookups | interface opens per lookup | drive opens | registry calls |\n");
+  std::printf(
+      "| operation | n interfaces | k | lookups | interface opens per lookup | drive opens | "
+      "registry calls |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   bool sound = true;
   const int shapes[][2] = {{1, 1}, {4, 1}, {4, 4}, {16, 1}, {16, 8}, {16, 16}, {64, 64}};
@@ -163,13 +168,14 @@ bool CallTable() {
       const int exitCode = isExport ? ExportVolumeSettings(u"C:", u"bench.dat")
                                     : ImportVolumeSettings(u"C:", u"bench.dat");
       const int lookups = machine.CallCount("SetupDiGetClassDevsW");
-      const int registryCalls = machine.CallCount("RegCreateKeyExW") +
-                                machine.CallCount("RegQueryValueExW") +
-                                machine.CallCount("RegSetValueExW") +
-                                machine.CallCount("RegDeleteValueW") + machine.CallCount("RegCloseKey");
+      const int registryCalls =
+          machine.CallCount("RegCreateKeyExW") + machine.CallCount("RegQueryValueExW") +
+          machine.CallCount("RegSetValueExW") + machine.CallCount("RegDeleteValueW") +
+          machine.CallCount("RegCloseKey");
       const double perLookup = lookups ? static_cast<double>(InterfaceOpens(machine)) / lookups : 0;
       std::printf("| %s | %d | %d | %d | %.0f | %d | %d |\n", isExport ? "export" : "import", n, k,
-                  lookups, perLookup, machine.CallCount("CreateFileW", u"\\\\.\\C:"), registryCalls);
+                  lookups, perLookup, machine.CallCount("CreateFileW", u"\\\\.\\C:"),
+                  registryCalls);
       // Six complete lookups, each opening the interfaces up to the k-th: nothing is cached.
       sound = sound && exitCode == 0 && lookups == 6 && perLookup == k &&
               machine.Open() == sim::OpenCounts{};

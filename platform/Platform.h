@@ -143,9 +143,8 @@ Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoS
 Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGuid,
                                    std::uint32_t memberIndex, DeviceInterfaceData* interfaceData);
 Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
-                                        DeviceInterfaceDetailData* detail,
-                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
-                                        DevInfoData* devInfoData);
+                                        DeviceInterfaceDetailData* detail, std::uint32_t detailSize,
+                                        std::uint32_t* requiredSize, DevInfoData* devInfoData);
 Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, char16_t* instanceId,
                                    std::uint32_t instanceIdSize, std::uint32_t* requiredSize);
 Status SetupDiDestroyDeviceInfoList(DevInfoSet set);

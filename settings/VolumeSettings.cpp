@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "settings/LittleEndian.h"
+
 namespace {
 
 constexpr std::size_t kProtectedOffset = 0;
@@ -11,22 +13,6 @@ constexpr std::size_t kYellowLevelOffset = 16;
 constexpr std::size_t kRedLevelOffset = 24;
 constexpr std::size_t kGreenLevelOffset = 32;
 constexpr std::size_t kExclusionListSizeOffset = 40;
-
-template <typename T>
-void Store(SettingsHead& head, std::size_t offset, T value) {
-  for (std::size_t i = 0; i < sizeof(T); ++i) {
-    head[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-template <typename T>
-T Load(const SettingsHead& head, std::size_t offset) {
-  T value = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) {
-    value |= static_cast<T>(head[offset + i]) << (8 * i);
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -39,20 +25,21 @@ ListBuffer NewListBuffer(std::size_t size) {
 
 SettingsHead EncodeSettingsHead(const VolumeSettings& settings) {
   SettingsHead head{};
-  Store(head, kProtectedOffset, settings.Protected);
-  Store(head, kMaxCacheSizeOffset, settings.MaxCacheSize);
-  Store(head, kYellowLevelOffset, settings.YellowLevel);
-  Store(head, kRedLevelOffset, settings.RedLevel);
-  Store(head, kGreenLevelOffset, settings.GreenLevel);
-  Store(head, kExclusionListSizeOffset, settings.ExclusionListSize);
+  StoreLittleEndian(head.data() + kProtectedOffset, settings.Protected);
+  StoreLittleEndian(head.data() + kMaxCacheSizeOffset, settings.MaxCacheSize);
+  StoreLittleEndian(head.data() + kYellowLevelOffset, settings.YellowLevel);
+  StoreLittleEndian(head.data() + kRedLevelOffset, settings.RedLevel);
+  StoreLittleEndian(head.data() + kGreenLevelOffset, settings.GreenLevel);
+  StoreLittleEndian(head.data() + kExclusionListSizeOffset, settings.ExclusionListSize);
   return head;
 }
 
 void DecodeSettingsHead(const SettingsHead& head, VolumeSettings& settings) {
-  settings.Protected = Load<std::uint32_t>(head, kProtectedOffset);
-  settings.MaxCacheSize = Load<std::uint64_t>(head, kMaxCacheSizeOffset);
-  settings.YellowLevel = Load<std::uint64_t>(head, kYellowLevelOffset);
-  settings.RedLevel = Load<std::uint64_t>(head, kRedLevelOffset);
-  settings.GreenLevel = Load<std::uint64_t>(head, kGreenLevelOffset);
-  settings.ExclusionListSize = Load<std::uint32_t>(head, kExclusionListSizeOffset);
+  settings.Protected = LoadLittleEndian<std::uint32_t>(head.data() + kProtectedOffset);
+  settings.MaxCacheSize = LoadLittleEndian<std::uint64_t>(head.data() + kMaxCacheSizeOffset);
+  settings.YellowLevel = LoadLittleEndian<std::uint64_t>(head.data() + kYellowLevelOffset);
+  settings.RedLevel = LoadLittleEndian<std::uint64_t>(head.data() + kRedLevelOffset);
+  settings.GreenLevel = LoadLittleEndian<std::uint64_t>(head.data() + kGreenLevelOffset);
+  settings.ExclusionListSize =
+      LoadLittleEndian<std::uint32_t>(head.data() + kExclusionListSizeOffset);
 }

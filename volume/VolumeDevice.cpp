@@ -28,7 +28,8 @@ Status QueryVolumeNumber(const char16_t* path, std::uint32_t* number) {
 }  // namespace
 
 Status OpenVolumeDevice(const char16_t* path, Handle* device) {
-  std::u16string formed = path[0] == u'\\' ? std::u16string(path) : u"\\\\.\\" + std::u16string(path);
+  std::u16string formed =
+      path[0] == u'\\' ? std::u16string(path) : u"\\\\.\\" + std::u16string(path);
   if (formed.size() > kMaxFormedPathLength) return kErrorInsufficientBuffer;
   if (!formed.empty() && formed.back() == u'\\') formed.pop_back();
   return CreateFileW(formed.c_str(), 0, kFileShareRead | kFileShareWrite | kFileShareDelete,
@@ -61,12 +62,13 @@ Status FindVolumeInstanceId(const char16_t* volume, char16_t** instanceId) {
 
     devInfo.cbSize = kDevInfoDataSize;
     std::uint32_t detailSize = 0;
-    Status status =
-        SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, nullptr, 0, &detailSize, &devInfo);
+    Status status = SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, nullptr, 0,
+                                                     &detailSize, &devInfo);
     if (status != kErrorSuccess && status != kErrorInsufficientBuffer) return status;
     // Never less than the fixed part, which is written before the fill.
     detailSize = std::max(detailSize, kDeviceInterfaceDetailDataSize);
-    detail.reset(static_cast<DeviceInterfaceDetailData*>(HeapAlloc(GetProcessHeap(), 0, detailSize)));
+    detail.reset(
+        static_cast<DeviceInterfaceDetailData*>(HeapAlloc(GetProcessHeap(), 0, detailSize)));
     if (!detail) return kErrorOutOfMemory;
     detail.get()->cbSize = kDeviceInterfaceDetailDataSize;
     status = SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, detail.get(), detailSize,
@@ -86,7 +88,8 @@ Status FindVolumeInstanceId(const char16_t* volume, char16_t** instanceId) {
     if (status != kErrorSuccess && status != kErrorInsufficientBuffer) return status;
     id.reset(static_cast<char16_t*>(HeapAlloc(GetProcessHeap(), 0, 2 * std::size_t{idLength})));
     if (!id) return kErrorOutOfMemory;
-    if (Status fill = SetupDiGetDeviceInstanceIdW(set.get(), &devInfo, id.get(), idLength, nullptr)) {
+    if (Status fill =
+            SetupDiGetDeviceInstanceIdW(set.get(), &devInfo, id.get(), idLength, nullptr)) {
       return fill;
     }
     *instanceId = id.release();

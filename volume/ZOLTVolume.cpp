@@ -8,13 +8,15 @@
 #include <utility>
 
 #include "platform/Unique.h"
+#include "settings/LittleEndian.h"
 #include "volume/VolumeDevice.h"
 
 using namespace platform;
 
 namespace {
 
-constexpr std::u16string_view kKeyPathPrefix = u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\";
+constexpr std::u16string_view kKeyPathPrefix =
+    u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\";
 // The instance ID's first characters ("STORAGE\VOLUME\") are not part of the key name.
 constexpr std::size_t kDroppedInstanceIdLength = 15;
 constexpr std::uint32_t kListRoom = 8192;
@@ -25,21 +27,6 @@ constexpr char16_t kYellowLevel[] = u"YellowLevel";
 constexpr char16_t kRedLevel[] = u"RedLevel";
 constexpr char16_t kGreenLevel[] = u"GreenLevel";
 constexpr char16_t kExclusionList[] = u"ExclusionList";
-
-// The registry holds numbers little-endian, whatever the machine.
-template <typename T>
-std::array<std::uint8_t, sizeof(T)> ToBytes(T value) {
-  std::array<std::uint8_t, sizeof(T)> bytes{};
-  for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return bytes;
-}
-
-template <typename T>
-T FromBytes(const std::array<std::uint8_t, sizeof(T)>& bytes) {
-  T value = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(bytes[i]) << (8 * i);
-  return value;
-}
 
 }  // namespace
 
@@ -108,7 +95,7 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
     const Status status = ReadValue(name, sizeof(T) == 4 ? kRegDword : kRegQword, bytes.data(),
                                     sizeof(T), &size, &absent);
     if (status != kErrorSuccess || size != sizeof(T)) return false;
-    member = FromBytes<T>(bytes);
+    member = LoadLittleEndian<T>(bytes.data());
     return true;
   };
   if (!readNumber(kProtected, settings.Protected) ||
@@ -136,14 +123,16 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
 
 bool ZOLTVolume::SetSettings(const VolumeSettings& settings) const {
   const auto writeNumber = [this](const char16_t* name, auto value) {
-    const auto bytes = ToBytes(value);
+    std::array<std::uint8_t, sizeof(value)> bytes{};
+    StoreLittleEndian(bytes.data(), value);
     return WriteValue(name, sizeof(value) == 4 ? kRegDword : kRegQword, bytes.data(),
                       sizeof(value)) == kErrorSuccess;
   };
   if (!writeNumber(kProtected, settings.Protected) ||
       !writeNumber(kMaxCacheSize, settings.MaxCacheSize) ||
       !writeNumber(kYellowLevel, settings.YellowLevel) ||
-      !writeNumber(kRedLevel, settings.RedLevel) || !writeNumber(kGreenLevel, settings.GreenLevel)) {
+      !writeNumber(kRedLevel, settings.RedLevel) ||
+      !writeNumber(kGreenLevel, settings.GreenLevel)) {
     return false;
   }
 

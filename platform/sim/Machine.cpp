@@ -133,8 +133,8 @@ OpenCounts Machine::Open() const {
 }
 
 int Machine::CallCount(std::string_view call) const {
-  return static_cast<int>(
-      std::count_if(calls.begin(), calls.end(), [&](const CallRecord& r) { return r.call == call; }));
+  return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                        [&](const CallRecord& r) { return r.call == call; }));
 }
 
 int Machine::CallCount(std::string_view call, std::u16string_view subject) const {

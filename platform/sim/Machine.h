@@ -44,7 +44,7 @@ struct RegistryValue {
 };
 
 struct RegistryKey {
-  std::u16string path;  // below HKEY_LOCAL_MACHINE, as first created
+  std::u16string path;                // below HKEY_LOCAL_MACHINE, as first created
   std::vector<RegistryValue> values;  // in the order they were first set
   bool operator==(const RegistryKey&) const = default;
 };
@@ -96,7 +96,7 @@ struct OpenCounts {
 
 struct CallRecord {
   std::string call;
-  std::u16string subject;  // what the call worked on, as Fault::name matches it
+  std::u16string subject;                // what the call worked on, as Fault::name matches it
   std::vector<std::uint32_t> arguments;  // the flags it was given, for the calls that take them
 };
 

@@ -17,13 +17,28 @@ using json = nlohmann::ordered_json;
 using nlohmann::ordered_json;
 
 // Every call of the seam, by the name a fault gives it.
-constexpr std::array<std::string_view, 22> kCalls = {
-    "CreateFileW", "DeviceIoControl", "ReadFile", "WriteFile", "GetFileSizeEx", "CloseHandle",
-    "HeapAlloc", "HeapFree", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInterfaces",
-    "SetupDiGetDeviceInterfaceDetailW", "SetupDiGetDeviceInstanceIdW",
-    "SetupDiDestroyDeviceInfoList", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW",
-    "RegDeleteValueW", "RegCloseKey", "GetModuleFileNameW", "GetLongPathNameW",
-    "PathRemoveFileSpecW", "wprintf"};
+constexpr std::array<std::string_view, 22> kCalls = {"CreateFileW",
+                                                     "DeviceIoControl",
+                                                     "ReadFile",
+                                                     "WriteFile",
+                                                     "GetFileSizeEx",
+                                                     "CloseHandle",
+                                                     "HeapAlloc",
+                                                     "HeapFree",
+                                                     "SetupDiGetClassDevsW",
+                                                     "SetupDiEnumDeviceInterfaces",
+                                                     "SetupDiGetDeviceInterfaceDetailW",
+                                                     "SetupDiGetDeviceInstanceIdW",
+                                                     "SetupDiDestroyDeviceInfoList",
+                                                     "RegCreateKeyExW",
+                                                     "RegQueryValueExW",
+                                                     "RegSetValueExW",
+                                                     "RegDeleteValueW",
+                                                     "RegCloseKey",
+                                                     "GetModuleFileNameW",
+                                                     "GetLongPathNameW",
+                                                     "PathRemoveFileSpecW",
+                                                     "wprintf"};
 
 constexpr std::array<std::pair<std::string_view, std::uint32_t>, 7> kTypeNames = {{
     {"REG_NONE", platform::kRegNone},
@@ -142,8 +157,9 @@ void LoadInterfaces(const json& root, Machine& machine) {
   for (std::size_t i = 0; i < Array(root, "volumeInterfaces").size(); ++i) {
     const json& item = root["volumeInterfaces"][i];
     const std::string where = "volumeInterfaces[" + std::to_string(i) + "]";
-    CheckMembers(item, where, {"devicePath", "instanceId", "volumeNumber", "volumeManagerName",
-                               "openError", "queryError"});
+    CheckMembers(item, where,
+                 {"devicePath", "instanceId", "volumeNumber", "volumeManagerName", "openError",
+                  "queryError"});
     VolumeInterface volume;
     volume.devicePath = Text(Member(item, where, "devicePath"), where + ".devicePath");
     if (!volume.devicePath.starts_with(u"\\\\?\\")) {
@@ -231,7 +247,8 @@ std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
 
 std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  for (std::size_t i = 0; i < size; ++i)
+    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   return bytes;
 }
 
@@ -327,8 +344,13 @@ Machine DefaultMachine() {
   constexpr std::u16string_view kInterfaceClass = u"{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
   const auto volume = [&](std::u16string_view offset, std::uint32_t number) {
     const std::u16string device = std::u16string(kDisk) + u"#" + std::u16string(offset);
-    return VolumeInterface{u"\\\\?\\STORAGE#Volume#" + device + u"#" + std::u16string(kInterfaceClass),
-                           u"STORAGE\\VOLUME\\" + device, number, u"VOLMGR", 0, 0};
+    return VolumeInterface{
+        u"\\\\?\\STORAGE#Volume#" + device + u"#" + std::u16string(kInterfaceClass),
+        u"STORAGE\\VOLUME\\" + device,
+        number,
+        u"VOLMGR",
+        0,
+        0};
   };
   Machine machine;
   machine.drives = {Drive{u"C:", 1, 0, 0}, Drive{u"D:", 2, 0, 0}};

@@ -78,7 +78,8 @@ Handle NewHandle(Machine::OpenObject object) {
   Machine& machine = TheMachine();
   const std::uintptr_t id = machine.NextId();
   machine.open.handles.emplace(id, std::move(object));
-  machine.peakHandles = std::max(machine.peakHandles, static_cast<int>(machine.open.handles.size()));
+  machine.peakHandles =
+      std::max(machine.peakHandles, static_cast<int>(machine.open.handles.size()));
   return reinterpret_cast<Handle>(id);
 }
 
@@ -89,7 +90,8 @@ Status OpenDevice(std::u16string_view path, Handle* device) {
   for (const sim::Drive& drive : machine.drives) {
     if (!sim::EqualsIgnoringCase(drive.name, name)) continue;
     if (drive.openError) return drive.openError;
-    *device = NewHandle({Kind::Drive, std::u16string(path), drive.volumeNumber, u"", drive.queryError});
+    *device =
+        NewHandle({Kind::Drive, std::u16string(path), drive.volumeNumber, u"", drive.queryError});
     return kErrorSuccess;
   }
   for (const sim::VolumeInterface& volume : machine.volumeInterfaces) {
@@ -116,7 +118,7 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t di
     return kErrorInvalidParameter;
   }
   // Windows opens no directory as a file.
-  struct stat info{};
+  struct stat info {};
   if (::stat(linux.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return kErrorAccessDenied;
   const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return FromErrno(errno);
@@ -130,9 +132,9 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
                    std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
                    Handle* file) {
   const std::u16string_view path(fileName);
-  if (Status status = TheMachine().Enter("CreateFileW", path,
-                                         {desiredAccess, shareMode, creationDisposition,
-                                          flagsAndAttributes})) {
+  if (Status status =
+          TheMachine().Enter("CreateFileW", path,
+                             {desiredAccess, shareMode, creationDisposition, flagsAndAttributes})) {
     return status;
   }
   if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) return OpenDevice(path, file);
@@ -155,8 +157,8 @@ Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuff
   answer.VolumeNumber = object->volumeNumber;
   // The manager name is padded with spaces to its eight characters.
   std::fill(std::begin(answer.VolumeManagerName), std::end(answer.VolumeManagerName), u' ');
-  std::copy_n(object->volumeManagerName.begin(), std::min<std::size_t>(8, object->volumeManagerName.size()),
-              answer.VolumeManagerName);
+  std::copy_n(object->volumeManagerName.begin(),
+              std::min<std::size_t>(8, object->volumeManagerName.size()), answer.VolumeManagerName);
   std::memcpy(outBuffer, &answer, sizeof(answer));
   *bytesReturned = sizeof(answer);
   return kErrorSuccess;
@@ -203,7 +205,7 @@ Status GetFileSizeEx(Handle file, std::uint64_t* size) {
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
-  struct stat info{};
+  struct stat info {};
   if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
   *size = static_cast<std::uint64_t>(info.st_size);
   return kErrorSuccess;
@@ -272,7 +274,7 @@ namespace {
 // The set's interface that an interface record (or device information record) refers to.
 const sim::VolumeInterface* InterfaceOf(Machine::OpenSet& set, std::uintptr_t reference) {
   return reference >= 1 && reference <= set.interfaces.size() ? &set.interfaces[reference - 1]
-                                                               : nullptr;
+                                                              : nullptr;
 }
 
 }  // namespace
@@ -297,9 +299,8 @@ Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGui
 }
 
 Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
-                                        DeviceInterfaceDetailData* detail,
-                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
-                                        DevInfoData* devInfoData) {
+                                        DeviceInterfaceDetailData* detail, std::uint32_t detailSize,
+                                        std::uint32_t* requiredSize, DevInfoData* devInfoData) {
   Machine& machine = TheMachine();
   auto* open = Find(machine.open.deviceSets, set);
   const sim::VolumeInterface* volume =
@@ -376,7 +377,8 @@ Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options
   }
   if (path.starts_with(u'\\')) return 161;  // ERROR_BAD_PATHNAME
   bool created = false;
-  const sim::RegistryKey& opened = machine.registry.CreateKey(base + std::u16string(path), &created);
+  const sim::RegistryKey& opened =
+      machine.registry.CreateKey(base + std::u16string(path), &created);
   machine.registryChanged |= created;
   const std::uintptr_t id = machine.NextId();
   machine.open.keys.emplace(id, Machine::OpenKey{opened.path, samDesired});
@@ -437,9 +439,9 @@ Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type,
     };
     if (at(dataSize / 2 - 1) != 0 && at(dataSize / 2) == 0) dataSize += 2;
   }
-  machine.registry.SetValue(open->path, name, type,
-                            bytes ? std::vector<std::uint8_t>(bytes, bytes + dataSize)
-                                  : std::vector<std::uint8_t>());
+  machine.registry.SetValue(
+      open->path, name, type,
+      bytes ? std::vector<std::uint8_t>(bytes, bytes + dataSize) : std::vector<std::uint8_t>());
   machine.registryChanged = true;
   return kErrorSuccess;
 }
@@ -491,7 +493,7 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
                         std::uint32_t* length) {
   const std::u16string path(shortPath);
   if (Status status = TheMachine().Enter("GetLongPathNameW", path, {size})) return status;
-  struct stat info{};
+  struct stat info {};
   if (::stat(LinuxPath(path).c_str(), &info) != 0) return FromErrno(errno);
   // Linux names have one form only. Too little room: the room needed, terminator included.
   if (path.size() + 1 > size) {

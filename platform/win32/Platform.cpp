@@ -17,7 +17,8 @@ namespace {
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(sizeof(Guid) == sizeof(GUID));
 static_assert(sizeof(DeviceInterfaceData) == sizeof(SP_DEVICE_INTERFACE_DATA));
-static_assert(offsetof(DeviceInterfaceData, Reserved) == offsetof(SP_DEVICE_INTERFACE_DATA, Reserved));
+static_assert(offsetof(DeviceInterfaceData, Reserved) ==
+              offsetof(SP_DEVICE_INTERFACE_DATA, Reserved));
 static_assert(sizeof(DevInfoData) == sizeof(SP_DEVINFO_DATA));
 static_assert(offsetof(DevInfoData, DevInst) == offsetof(SP_DEVINFO_DATA, DevInst));
 static_assert(sizeof(DeviceInterfaceDetailData) == sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
@@ -107,15 +108,14 @@ Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoS
 
 Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGuid,
                                    std::uint32_t memberIndex, DeviceInterfaceData* interfaceData) {
-  return Result(::SetupDiEnumDeviceInterfaces(
-      set, nullptr, Win(interfaceClassGuid), memberIndex,
-      reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData)));
+  return Result(
+      ::SetupDiEnumDeviceInterfaces(set, nullptr, Win(interfaceClassGuid), memberIndex,
+                                    reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData)));
 }
 
 Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
-                                        DeviceInterfaceDetailData* detail,
-                                        std::uint32_t detailSize, std::uint32_t* requiredSize,
-                                        DevInfoData* devInfoData) {
+                                        DeviceInterfaceDetailData* detail, std::uint32_t detailSize,
+                                        std::uint32_t* requiredSize, DevInfoData* devInfoData) {
   return Result(::SetupDiGetDeviceInterfaceDetailW(
       set, reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData),
       reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), detailSize,
@@ -147,14 +147,14 @@ Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options
 Status RegQueryValueExW(RegKey key, const char16_t* valueName, std::uint32_t* type, void* data,
                         std::uint32_t* dataSize) {
   return RegResult(::RegQueryValueExW(Win(key), Wide(valueName), nullptr,
-                                   reinterpret_cast<DWORD*>(type), static_cast<BYTE*>(data),
-                                   reinterpret_cast<DWORD*>(dataSize)));
+                                      reinterpret_cast<DWORD*>(type), static_cast<BYTE*>(data),
+                                      reinterpret_cast<DWORD*>(dataSize)));
 }
 
 Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type, const void* data,
                       std::uint32_t dataSize) {
   return RegResult(::RegSetValueExW(Win(key), Wide(valueName), 0, type,
-                                 static_cast<const BYTE*>(data), dataSize));
+                                    static_cast<const BYTE*>(data), dataSize));
 }
 
 Status RegDeleteValueW(RegKey key, const char16_t* valueName) {

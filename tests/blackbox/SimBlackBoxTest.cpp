@@ -29,7 +29,8 @@ class SimBlackBoxTest : public ::testing::Test {
   void SetUp() override {
     program_ = CopyProgramTo(dir_.path());
     machine_.drives = {sim::Drive{u"C:", 1, 0, 0}, sim::Drive{u"D:", 2, 0, 0}};
-    machine_.volumeInterfaces = {Volume(u"{disk}#0", 3), Volume(u"{disk}#1", 1), Volume(u"{disk}#2", 2)};
+    machine_.volumeInterfaces = {Volume(u"{disk}#0", 3), Volume(u"{disk}#1", 1),
+                                 Volume(u"{disk}#2", 2)};
     SetSettingsValues(machine_, kKeyC, 1, 0x0102030405060708, 16, 32, 48, kList);
   }
 
@@ -62,7 +63,8 @@ class SimBlackBoxTest : public ::testing::Test {
   sim::Machine machine_;
 };
 
-const std::vector<std::uint8_t> kExported = SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
+const std::vector<std::uint8_t> kExported =
+    SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
 
 TEST_F(SimBlackBoxTest, ExportWritesTheFileByteForByte) {
   WriteMachine();
@@ -81,7 +83,8 @@ TEST_F(SimBlackBoxTest, ExportImportExportGivesTheSameFile) {
   const ProcessResult imported = Run({u"-import", u"D:", u"c.dat"});
   EXPECT_EQ(imported.output, "Import volume settings from c.dat file success!\n");
   EXPECT_EQ(imported.exitCode, 0);
-  EXPECT_EQ(SavedMachine().registry.FindKey(kKeyD)->values, machine_.registry.FindKey(kKeyC)->values);
+  EXPECT_EQ(SavedMachine().registry.FindKey(kKeyD)->values,
+            machine_.registry.FindKey(kKeyC)->values);
   ASSERT_EQ(Run({u"-export", u"d:", u"d.dat"}).exitCode, 0);
   EXPECT_EQ(ReadBytes(File("d.dat")), ReadBytes(File("c.dat")));
 }
@@ -139,7 +142,8 @@ TEST_P(SimImportTest, ReadsTheFile) {
       EXPECT_EQ(list, nullptr);
     } else {
       ASSERT_NE(list, nullptr);
-      EXPECT_EQ(list->data, std::vector<std::uint8_t>(c.file.begin() + 56, c.file.begin() + 56 + size));
+      EXPECT_EQ(list->data,
+                std::vector<std::uint8_t>(c.file.begin() + 56, c.file.begin() + 56 + size));
     }
   } else {
     EXPECT_EQ(result.output, "Read imported volume settings in.dat fail!\n");

@@ -36,9 +36,11 @@ class RegistryContractTest : public ::testing::Test {
     return key;
   }
 
-  static void Set(const UniqueRegKey& key, const char16_t* name, std::uint32_t type, const Bytes& data) {
-    ASSERT_EQ(RegSetValueExW(key.get(), name, type, data.data(), static_cast<std::uint32_t>(data.size())),
-              kErrorSuccess);
+  static void Set(const UniqueRegKey& key, const char16_t* name, std::uint32_t type,
+                  const Bytes& data) {
+    ASSERT_EQ(
+        RegSetValueExW(key.get(), name, type, data.data(), static_cast<std::uint32_t>(data.size())),
+        kErrorSuccess);
   }
 
   struct Answer {
@@ -49,7 +51,8 @@ class RegistryContractTest : public ::testing::Test {
   };
   static Answer Query(const UniqueRegKey& key, const char16_t* name, std::uint32_t room) {
     Answer answer{0, 0xEEEE, room, Bytes(room, 0xCD)};
-    answer.status = RegQueryValueExW(key.get(), name, &answer.type, answer.data.data(), &answer.size);
+    answer.status =
+        RegQueryValueExW(key.get(), name, &answer.type, answer.data.data(), &answer.size);
     if (answer.status == kErrorSuccess) answer.data.resize(answer.size);
     return answer;
   }
@@ -90,7 +93,7 @@ struct QueryCase {
   std::uint32_t count;  // how much of it is handed over
   std::uint32_t room;
   Status status;
-  std::uint32_t size;   // reported by the query
+  std::uint32_t size;  // reported by the query
 };
 
 Bytes Ending(std::size_t size, Bytes end) {
@@ -111,7 +114,13 @@ const QueryCase kQueryCases[] = {
     // Data that does not end in a zero character: the write also takes the character after it
     // when that one is zero, and only then.
     {"UnterminatedBeforeZero", kRegMultiSz, {0x41, 0, 0x42, 0, 0, 0}, 4, 8192, kErrorSuccess, 6},
-    {"UnterminatedBeforeGuard", kRegMultiSz, {0x41, 0, 0x42, 0, 0xFF, 0xFF}, 4, 8192, kErrorSuccess, 4},
+    {"UnterminatedBeforeGuard",
+     kRegMultiSz,
+     {0x41, 0, 0x42, 0, 0xFF, 0xFF},
+     4,
+     8192,
+     kErrorSuccess,
+     4},
     {"StringAsStored", kRegSz, {0x41, 0, 0, 0}, 4, 8192, kErrorSuccess, 4},
 };
 

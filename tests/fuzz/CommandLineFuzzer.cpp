@@ -8,16 +8,11 @@
 
 #include "app/CommandLine.h"
 #include "fuzz/FuzzSupport.h"
+#include "support/Usage.h"
 
 namespace {
 
-const std::u16string kUsage =
-    u"\nZOLTMgr.exe Command Line Options:\n"
-    u"\t-export export ZOLT volume settings to file\n"
-    u"\t-import import ZOLT volume settings from file\n"
-    u"\nExamples:\n"
-    u"\tZOLTMgr.exe -export C: zolt_volume_c.dat\n"
-    u"\tZOLTMgr.exe -import C: zolt_volume_c.dat\n";
+const std::u16string& kUsage = kUsageText;
 
 // The rules, as plainly as they can be written.
 bool Is(const std::u16string& argument, const std::u16string& option) {
@@ -76,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     const std::u16string& file = arguments[3];
     const bool known =
-        (exitCode == 1 && printed == Line(u"Open imported volume settings %s file fail!\n", file)) ||
+        (exitCode == 1 &&
+         printed == Line(u"Open imported volume settings %s file fail!\n", file)) ||
         ((exitCode == 2 || exitCode == 3) &&
          printed == Line(u"Read imported volume settings %s fail!\n", file)) ||
         (exitCode == 4 && printed == Line(u"Import volume settings %s fail!\n", file));

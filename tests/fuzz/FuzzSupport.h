@@ -12,12 +12,12 @@
 #include "support/TempDir.h"
 
 // Stops the fuzzer with `what` when `condition` does not hold.
-#define FUZZ_ASSERT(condition, what)                                      \
-  do {                                                                    \
-    if (!(condition)) {                                                   \
+#define FUZZ_ASSERT(condition, what)                                         \
+  do {                                                                       \
+    if (!(condition)) {                                                      \
       std::fprintf(stderr, "invariant broken: %s (%s)\n", what, #condition); \
-      std::abort();                                                       \
-    }                                                                     \
+      std::abort();                                                          \
+    }                                                                        \
   } while (false)
 
 inline const std::filesystem::path& ProgramDirectory() {

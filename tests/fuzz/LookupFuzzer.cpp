@@ -66,14 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < drives; ++i) {
     machine.drives.push_back(sim::Drive{std::u16string{static_cast<char16_t>(u'C' + i), u':'},
                                         static_cast<std::uint32_t>(bytes.Next() % 6),
-                                        kStatuses[bytes.Next() % 10], kStatuses[bytes.Next() % 10]});
+                                        kStatuses[bytes.Next() % 10],
+                                        kStatuses[bytes.Next() % 10]});
   }
   const int interfaces = bytes.Next() % 9;
   for (int i = 0; i < interfaces; ++i) {
     const std::uint8_t shape = bytes.Next();
     // Now and then a device path too long to be opened.
-    std::u16string path = u"\\\\?\\STORAGE#Volume#" + std::u16string(shape % 16 == 0 ? 250 : 4, u'v') +
-                          u"#" + std::u16string(1, static_cast<char16_t>(u'a' + i));
+    std::u16string path = u"\\\\?\\STORAGE#Volume#" +
+                          std::u16string(shape % 16 == 0 ? 250 : 4, u'v') + u"#" +
+                          std::u16string(1, static_cast<char16_t>(u'a' + i));
     machine.volumeInterfaces.push_back(sim::VolumeInterface{
         path, u"STORAGE\\VOLUME\\" + std::u16string(1, static_cast<char16_t>(u'a' + i)),
         static_cast<std::uint32_t>(bytes.Next() % 6), u"VOLMGR", kStatuses[bytes.Next() % 10],

@@ -16,7 +16,8 @@ const std::u16string kKey =
 
 std::vector<std::uint8_t> Le(std::uint64_t value, std::size_t size) {
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  for (std::size_t i = 0; i < size; ++i)
+    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   return bytes;
 }
 

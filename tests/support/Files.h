@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
@@ -12,9 +13,15 @@ inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // A settings file: its 56-byte head (the list size taken from `listSize`), then `list`.
@@ -24,7 +31,8 @@ inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64
                                               const std::vector<std::uint8_t>& list) {
   std::vector<std::uint8_t> file(56 + list.size(), 0);
   const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) file[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (std::size_t i = 0; i < size; ++i)
+      file[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
   };
   put(0, protect, 4);
   put(8, maxCache, 8);

@@ -6,22 +6,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/Process.h"
 #include "platform/sim/Text.h"
+#include "support/Files.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 const char* const kNewline = "\n";
-
-namespace {
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-}  // namespace
 
 ProcessResult RunProcess(const std::filesystem::path& program,
                          const std::vector<std::u16string>& arguments) {
@@ -58,8 +48,8 @@ ProcessResult RunProcess(const std::filesystem::path& program,
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   }
-  result.output = ReadAll(out);
-  result.errors = ReadAll(err);
+  result.output = ReadText(out);
+  result.errors = ReadText(err);
   return result;
 }
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/Files.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -33,13 +34,6 @@ HANDLE Inheritable(const std::filesystem::path& path, DWORD access, DWORD dispos
   SECURITY_ATTRIBUTES security{sizeof(security), nullptr, TRUE};
   return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 }  // namespace
@@ -74,8 +68,8 @@ ProcessResult RunProcess(const std::filesystem::path& program,
   CloseHandle(in);
   CloseHandle(out);
   CloseHandle(err);
-  result.output = ReadAll(scratch.path() / "out");
-  result.errors = ReadAll(scratch.path() / "err");
+  result.output = ReadText(scratch.path() / "out");
+  result.errors = ReadText(scratch.path() / "err");
   return result;
 }
 

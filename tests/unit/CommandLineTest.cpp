@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "support/Usage.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,7 @@
 
 namespace {
 
-const std::u16string kUsage =
-    u"\nZOLTMgr.exe Command Line Options:\n"
-    u"\t-export export ZOLT volume settings to file\n"
-    u"\t-import import ZOLT volume settings from file\n"
-    u"\nExamples:\n"
-    u"\tZOLTMgr.exe -export C: zolt_volume_c.dat\n"
-    u"\tZOLTMgr.exe -import C: zolt_volume_c.dat\n";
+const std::u16string& kUsage = kUsageText;
 const std::u16string kInvalidArguments = u"Syntax failure - Invalid arguments\n" + kUsage;
 const std::u16string kInvalidVolume =
     u"Syntax failure - Invalid volume argument. Must be <X>:\n" + kUsage;
@@ -28,7 +23,7 @@ struct Case {
   std::vector<std::u16string> arguments;  // after the program's name
   std::u16string printed;                 // for command lines that end before an operation
   int exitCode;
-  std::optional<Command> command;         // for valid command lines
+  std::optional<Command> command;  // for valid command lines
 };
 
 const Case kCases[] = {
@@ -53,16 +48,30 @@ const Case kCases[] = {
     {"EmptyDrive", {u"-export", u"", u"a.dat"}, kInvalidVolume, 1, {}},
     {"FullWidthColon", {u"-export", u"C\uFF1A", u"a.dat"}, kInvalidVolume, 1, {}},
     {"Export", {u"-export", u"C:", u"a.dat"}, u"", 0, Command{Operation::Export, u"C:", u"a.dat"}},
-    {"ImportUpper", {u"-IMPORT", u"C:", u"a.dat"}, u"", 0, Command{Operation::Import, u"C:", u"a.dat"}},
+    {"ImportUpper",
+     {u"-IMPORT", u"C:", u"a.dat"},
+     u"",
+     0,
+     Command{Operation::Import, u"C:", u"a.dat"}},
     {"ExportUpper", {u"-EXPORT", u"D:", u"b"}, u"", 0, Command{Operation::Export, u"D:", u"b"}},
     {"ExportCapital", {u"-Export", u"C:", u"x"}, u"", 0, Command{Operation::Export, u"C:", u"x"}},
     {"ExportMixed", {u"-eXpOrT", u"C:", u"x"}, u"", 0, Command{Operation::Export, u"C:", u"x"}},
-    {"LowerDriveAsTyped", {u"-import", u"c:", u"Zolt.DAT"}, u"", 0,
+    {"LowerDriveAsTyped",
+     {u"-import", u"c:", u"Zolt.DAT"},
+     u"",
+     0,
      Command{Operation::Import, u"c:", u"Zolt.DAT"}},
-    {"TwoLetterDrive", {u"-export", u"XY:", u"a.dat"}, u"", 0, Command{Operation::Export, u"XY:", u"a.dat"}},
+    {"TwoLetterDrive",
+     {u"-export", u"XY:", u"a.dat"},
+     u"",
+     0,
+     Command{Operation::Export, u"XY:", u"a.dat"}},
     {"LoneColon", {u"-export", u":", u"a.dat"}, u"", 0, Command{Operation::Export, u":", u"a.dat"}},
     {"EmptyFileName", {u"-import", u"C:", u""}, u"", 0, Command{Operation::Import, u"C:", u""}},
-    {"FileNameUntouched", {u"-export", u"C:", u" ..\\x y.dat "}, u"", 0,
+    {"FileNameUntouched",
+     {u"-export", u"C:", u" ..\\x y.dat "},
+     u"",
+     0,
      Command{Operation::Export, u"C:", u" ..\\x y.dat "}},
 };
 

@@ -34,9 +34,12 @@ class TransferTest : public SimTest {
   // The index in the call log of the first call that matches.
   static std::size_t FirstCall(std::string_view call, std::u16string_view subjectStart = u"") {
     const auto& calls = machine().calls;
-    return static_cast<std::size_t>(std::find_if(calls.begin(), calls.end(), [&](const auto& r) {
-      return r.call == call && r.subject.starts_with(subjectStart);
-    }) - calls.begin());
+    return static_cast<std::size_t>(std::find_if(calls.begin(), calls.end(),
+                                                 [&](const auto& r) {
+                                                   return r.call == call &&
+                                                          r.subject.starts_with(subjectStart);
+                                                 }) -
+                                    calls.begin());
   }
   static std::size_t LastCall(std::string_view call) {
     const auto& calls = machine().calls;
@@ -50,7 +53,8 @@ class TransferTest : public SimTest {
   }
 };
 
-const std::vector<std::uint8_t> kExported = SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
+const std::vector<std::uint8_t> kExported =
+    SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12, kList);
 
 TEST_F(TransferTest, ExportWritesHeadAndList) {
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
@@ -83,18 +87,42 @@ struct ExportCase {
 constexpr std::size_t kNoFile = SIZE_MAX;
 
 const ExportCase kExportCases[] = {
-    {"RegistryReadFails", {{"RegQueryValueExW", u"RedLevel", 5, 0}}, u"a.dat", 1,
-     u"Get volume settings fail!\n", kNoFile},
-    {"CreateFails", {{"CreateFileW", u"a.dat", 5, 0}}, u"a.dat", 2,
-     u"Create exported volume settings a.dat file fail!\n", kNoFile},
-    {"SubfolderMissing", {}, u"sub\\a.dat", 2,
-     u"Create exported volume settings sub\\a.dat file fail!\n", kNoFile},
-    {"HeadWriteFails", {{"WriteFile", {}, 112, 0}}, u"a.dat", 3,
-     u"Write exported volume settings to a.dat file fail!\n", 0},
-    {"ListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4,
-     u"Write exported volume settings to a.dat file fail!\n", 56},
-    {"CloseFails", {{"CloseHandle", u"a.dat", 5, 0}}, u"a.dat", 5,
-     u"Close exported volume settings a.dat file fail!\n", 68},
+    {"RegistryReadFails",
+     {{"RegQueryValueExW", u"RedLevel", 5, 0}},
+     u"a.dat",
+     1,
+     u"Get volume settings fail!\n",
+     kNoFile},
+    {"CreateFails",
+     {{"CreateFileW", u"a.dat", 5, 0}},
+     u"a.dat",
+     2,
+     u"Create exported volume settings a.dat file fail!\n",
+     kNoFile},
+    {"SubfolderMissing",
+     {},
+     u"sub\\a.dat",
+     2,
+     u"Create exported volume settings sub\\a.dat file fail!\n",
+     kNoFile},
+    {"HeadWriteFails",
+     {{"WriteFile", {}, 112, 0}},
+     u"a.dat",
+     3,
+     u"Write exported volume settings to a.dat file fail!\n",
+     0},
+    {"ListWriteFails",
+     {{"WriteFile", {}, 112, 1}},
+     u"a.dat",
+     4,
+     u"Write exported volume settings to a.dat file fail!\n",
+     56},
+    {"CloseFails",
+     {{"CloseHandle", u"a.dat", 5, 0}},
+     u"a.dat",
+     5,
+     u"Close exported volume settings a.dat file fail!\n",
+     68},
 };
 
 class ExportTest : public TransferTest, public ::testing::WithParamInterface<ExportCase> {};
@@ -164,12 +192,20 @@ const ImportCase kImportCases[] = {
     {"ListReadFails", kExported, false, {{"ReadFile", {}, 23, 1}}, 3, kReadFailed},
     {"ListClaimsFourGiB", SettingsFile(1, 2, 3, 4, 5, 0xFFFFFFFF, {}), false, {}, 3, kReadFailed},
     {"FileSizeUnknown", kExported, false, {{"GetFileSizeEx", {}, 1, 0}}, 3, kReadFailed},
-    {"SetFails", kExported, false, {{"RegSetValueExW", u"RedLevel", 5, 0}}, 4,
+    {"SetFails",
+     kExported,
+     false,
+     {{"RegSetValueExW", u"RedLevel", 5, 0}},
+     4,
      u"Import volume settings a.dat fail!\n"},
     {"Complete", kExported, false, {}, 0, kImported},
-    {"TrailingBytesIgnored", SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12,
-                                          Bytes({0x41, 0, 0, 0, 0x42, 0, 0x43, 0, 0, 0, 0, 0, 0xFF})),
-     false, {}, 0, kImported},
+    {"TrailingBytesIgnored",
+     SettingsFile(1, 0x0102030405060708, 16, 32, 48, 12,
+                  Bytes({0x41, 0, 0, 0, 0x42, 0, 0x43, 0, 0, 0, 0, 0, 0xFF})),
+     false,
+     {},
+     0,
+     kImported},
     {"ReservedBytesIgnored", Noisy(kExported), false, {}, 0, kImported},
 };
 

@@ -51,7 +51,8 @@ inline std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
 
 inline std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  for (std::size_t i = 0; i < size; ++i)
+    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   return bytes;
 }
 
@@ -62,14 +63,20 @@ inline std::u16string SettingsKey(const std::u16string& name) {
 
 // A volume interface with the usual shape of device path and instance ID.
 inline sim::VolumeInterface Volume(const std::u16string& name, std::uint32_t number) {
-  return sim::VolumeInterface{u"\\\\?\\STORAGE#Volume#" + name + u"#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
-                              u"STORAGE\\VOLUME\\" + name, number, u"VOLMGR", 0, 0};
+  return sim::VolumeInterface{
+      u"\\\\?\\STORAGE#Volume#" + name + u"#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
+      u"STORAGE\\VOLUME\\" + name,
+      number,
+      u"VOLMGR",
+      0,
+      0};
 }
 
 // Writes all six values of a volume's settings key.
-inline void SetSettingsValues(sim::Machine& machine, const std::u16string& key, std::uint32_t protect,
-                              std::uint64_t maxCache, std::uint64_t yellow, std::uint64_t red,
-                              std::uint64_t green, std::vector<std::uint8_t> list) {
+inline void SetSettingsValues(sim::Machine& machine, const std::u16string& key,
+                              std::uint32_t protect, std::uint64_t maxCache, std::uint64_t yellow,
+                              std::uint64_t red, std::uint64_t green,
+                              std::vector<std::uint8_t> list) {
   using namespace platform;
   machine.registry.SetValue(key, u"Protected", kRegDword, LittleEndian(protect, 4));
   machine.registry.SetValue(key, u"MaxCacheSize", kRegQword, LittleEndian(maxCache, 8));

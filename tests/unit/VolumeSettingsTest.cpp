@@ -51,11 +51,10 @@ TEST(VolumeSettingsTest, FullHeadIsLittleEndianAtItsOffsets) {
   settings.RedLevel = 32;
   settings.GreenLevel = 48;
   settings.ExclusionListSize = 12;
-  const std::vector<std::uint8_t> expected = Bytes({
-      0x01, 0, 0, 0, 0, 0, 0, 0,  0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
-      0x10, 0, 0, 0, 0, 0, 0, 0,  0x20, 0, 0, 0, 0, 0, 0, 0,
-      0x30, 0, 0, 0, 0, 0, 0, 0,  0x0C, 0, 0, 0, 0, 0, 0, 0,
-      0, 0, 0, 0, 0, 0, 0, 0});
+  const std::vector<std::uint8_t> expected = Bytes(
+      {0x01, 0, 0,    0, 0, 0,    0, 0, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x10, 0, 0,
+       0,    0, 0,    0, 0, 0x20, 0, 0, 0,    0,    0,    0,    0,    0x30, 0,    0,    0,    0, 0,
+       0,    0, 0x0C, 0, 0, 0,    0, 0, 0,    0,    0,    0,    0,    0,    0,    0,    0,    0});
   const SettingsHead head = EncodeSettingsHead(settings);
   EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), expected);
 

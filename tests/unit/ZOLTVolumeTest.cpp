@@ -67,7 +67,8 @@ TEST_P(SettingsKeyTest, DerivesThePath) {
     const auto& call = *std::find_if(machine().calls.begin(), machine().calls.end(),
                                      [](const auto& r) { return r.call == "RegCreateKeyExW"; });
     EXPECT_EQ(call.subject, c.keyPath);
-    EXPECT_EQ(call.arguments, (std::vector<std::uint32_t>{kRegOptionNonVolatile, kKeyQueryValue | kKeySetValue}));
+    EXPECT_EQ(call.arguments,
+              (std::vector<std::uint32_t>{kRegOptionNonVolatile, kKeyQueryValue | kKeySetValue}));
     EXPECT_NE(machine().registry.FindKey(c.keyPath), nullptr);
   }
 }
@@ -109,35 +110,61 @@ struct ReadCase {
   const char* name;
   std::function<void(sim::Registry&)> change;
   bool result;
-  int queries;          // values read before the answer
+  int queries;  // values read before the answer
   bool listAttached;
   std::uint32_t listSize;
 };
 
-void Set(sim::Registry& r, const char16_t* name, std::uint32_t type, std::vector<std::uint8_t> data) {
+void Set(sim::Registry& r, const char16_t* name, std::uint32_t type,
+         std::vector<std::uint8_t> data) {
   r.SetValue(kKey, name, type, std::move(data));
 }
 
 const ReadCase kReadCases[] = {
     {"ProtectedMissing", [](auto& r) { r.DeleteValue(kKey, u"Protected"); }, false, 1, false, 0},
-    {"ProtectedAsQword", [](auto& r) { Set(r, u"Protected", kRegQword, LittleEndian(1, 8)); }, false, 1, false, 0},
-    {"ProtectedTwoBytes", [](auto& r) { Set(r, u"Protected", kRegDword, Bytes({1, 0})); }, false, 1, false, 0},
-    {"ProtectedEightBytes", [](auto& r) { Set(r, u"Protected", kRegDword, LittleEndian(1, 8)); }, false, 1, false, 0},
-    {"MaxCacheSizeAsDword", [](auto& r) { Set(r, u"MaxCacheSize", kRegDword, LittleEndian(1, 4)); }, false, 2, false, 0},
-    {"MaxCacheSizeMissing", [](auto& r) { r.DeleteValue(kKey, u"MaxCacheSize"); }, false, 2, false, 0},
-    {"YellowLevelShort", [](auto& r) { Set(r, u"YellowLevel", kRegQword, LittleEndian(1, 4)); }, false, 3, false, 0},
-    {"RedLevelAsBinary", [](auto& r) { Set(r, u"RedLevel", kRegBinary, LittleEndian(1, 8)); }, false, 4, false, 0},
+    {"ProtectedAsQword", [](auto& r) { Set(r, u"Protected", kRegQword, LittleEndian(1, 8)); },
+     false, 1, false, 0},
+    {"ProtectedTwoBytes",
+     [](auto& r) {
+       Set(r, u"Protected", kRegDword, Bytes({1, 0}));
+     },
+     false, 1, false, 0},
+    {"ProtectedEightBytes", [](auto& r) { Set(r, u"Protected", kRegDword, LittleEndian(1, 8)); },
+     false, 1, false, 0},
+    {"MaxCacheSizeAsDword", [](auto& r) { Set(r, u"MaxCacheSize", kRegDword, LittleEndian(1, 4)); },
+     false, 2, false, 0},
+    {"MaxCacheSizeMissing", [](auto& r) { r.DeleteValue(kKey, u"MaxCacheSize"); }, false, 2, false,
+     0},
+    {"YellowLevelShort", [](auto& r) { Set(r, u"YellowLevel", kRegQword, LittleEndian(1, 4)); },
+     false, 3, false, 0},
+    {"RedLevelAsBinary", [](auto& r) { Set(r, u"RedLevel", kRegBinary, LittleEndian(1, 8)); },
+     false, 4, false, 0},
     {"GreenLevelMissing", [](auto& r) { r.DeleteValue(kKey, u"GreenLevel"); }, false, 5, false, 0},
     {"ListEmpty", [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, {}); }, true, 6, true, 0},
-    {"ListMissingReadsEmpty", [](auto& r) { r.DeleteValue(kKey, u"ExclusionList"); }, true, 6, true, 0},
-    {"ListFull", [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8192, 7)); }, true, 6, true, 8192},
-    {"ListTooLong", [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8194, 7)); }, false, 6, true, 8194},
-    {"ListAsString", [](auto& r) { Set(r, u"ExclusionList", kRegSz, Bytes({0x41, 0, 0, 0})); }, false, 6, true, 4},
-    {"ListOddLength", [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, Bytes({0x41, 0, 0})); }, true, 6, true, 3},
-    {"NamesIgnoreCase", [](auto& r) {
+    {"ListMissingReadsEmpty", [](auto& r) { r.DeleteValue(kKey, u"ExclusionList"); }, true, 6, true,
+     0},
+    {"ListFull",
+     [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8192, 7)); },
+     true, 6, true, 8192},
+    {"ListTooLong",
+     [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8194, 7)); },
+     false, 6, true, 8194},
+    {"ListAsString",
+     [](auto& r) {
+       Set(r, u"ExclusionList", kRegSz, Bytes({0x41, 0, 0, 0}));
+     },
+     false, 6, true, 4},
+    {"ListOddLength",
+     [](auto& r) {
+       Set(r, u"ExclusionList", kRegMultiSz, Bytes({0x41, 0, 0}));
+     },
+     true, 6, true, 3},
+    {"NamesIgnoreCase",
+     [](auto& r) {
        r.DeleteValue(kKey, u"Protected");
        Set(r, u"PROTECTED", kRegDword, LittleEndian(1, 4));
-     }, true, 6, true, 12},
+     },
+     true, 6, true, 12},
 };
 
 class GetSettingsTest : public StoreTest, public ::testing::WithParamInterface<ReadCase> {};

@@ -55,7 +55,8 @@ struct FileCase {
 };
 
 const FileCase kFileCases[] = {
-    {"TooShortForTheHead", std::vector<std::uint8_t>(55, 1), 2, "Read imported volume settings in.dat fail!\r\n"},
+    {"TooShortForTheHead", std::vector<std::uint8_t>(55, 1), 2,
+     "Read imported volume settings in.dat fail!\r\n"},
     {"TooShortForTheList", SettingsFile(1, 2, 3, 4, 5, 12, std::vector<std::uint8_t>(11, 0x41)), 3,
      "Read imported volume settings in.dat fail!\r\n"},
     {"ClaimsFourGiB", SettingsFile(1, 2, 3, 4, 5, 0xFFFFFFFF, {}), 3,
@@ -93,9 +94,9 @@ TEST_F(WineExeTest, ExportOfCEndsAtTheLookupAndLeavesNoFile) {
 
 TEST_F(WineExeTest, FileHeldOpenForWritingCannotBeImported) {
   WriteBytes(File("held.dat"), SettingsFile(1, 2, 3, 4, 5, 0, {}));
-  const HANDLE writer = CreateFileW(File("held.dat").c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE writer =
+      CreateFileW(File("held.dat").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   const ProcessResult held = Run({u"-import", u"C:", u"held.dat"});
   CloseHandle(writer);
@@ -118,8 +119,9 @@ TEST_F(WineExeTest, ManifestIsTheApplicationManifestResource) {
   const std::string expected(std::istreambuf_iterator<char>(source), {});
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(manifest, expected);
-  EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"),
-            std::string::npos);
+  EXPECT_NE(
+      manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"),
+      std::string::npos);
   EXPECT_NE(manifest.find(R"(>true</dpiAware>)"), std::string::npos);
 }
 

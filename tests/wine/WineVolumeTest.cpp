@@ -74,7 +74,8 @@ bool KeyExists(const std::wstring& path) {
 
 std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  for (std::size_t i = 0; i < size; ++i)
+    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   return bytes;
 }
 
@@ -132,7 +133,8 @@ TEST_F(WineVolumeTest, InterfacesEnumerateInTheOrderTheTestsAssume) {
   DeviceInterfaceData data{};
   data.cbSize = kDeviceInterfaceDataSize;
   for (std::uint32_t index = 0;
-       SetupDiEnumDeviceInterfaces(set.get(), &kGuidDevinterfaceVolume, index, &data) == 0; ++index) {
+       SetupDiEnumDeviceInterfaces(set.get(), &kGuidDevinterfaceVolume, index, &data) == 0;
+       ++index) {
     std::vector<std::uint8_t> buffer(1024);
     auto* detail = reinterpret_cast<DeviceInterfaceDetailData*>(buffer.data());
     detail->cbSize = kDeviceInterfaceDetailDataSize;
