@@ -116,17 +116,25 @@ Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGui
 Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* interfaceData,
                                         DeviceInterfaceDetailData* detail, std::uint32_t detailSize,
                                         std::uint32_t* requiredSize, DevInfoData* devInfoData) {
-  return Result(::SetupDiGetDeviceInterfaceDetailW(
+  DWORD required = 0;
+  const BOOL succeeded = ::SetupDiGetDeviceInterfaceDetailW(
       set, reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(interfaceData),
       reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), detailSize,
-      reinterpret_cast<DWORD*>(requiredSize), reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData)));
+      requiredSize ? &required : nullptr, reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData));
+  const Status status = Result(succeeded);
+  if (requiredSize) *requiredSize = required;
+  return status;
 }
 
 Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, char16_t* instanceId,
                                    std::uint32_t instanceIdSize, std::uint32_t* requiredSize) {
-  return Result(::SetupDiGetDeviceInstanceIdW(set, reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData),
-                                              Wide(instanceId), instanceIdSize,
-                                              reinterpret_cast<DWORD*>(requiredSize)));
+  DWORD required = 0;
+  const BOOL succeeded = ::SetupDiGetDeviceInstanceIdW(
+      set, reinterpret_cast<SP_DEVINFO_DATA*>(devInfoData), Wide(instanceId), instanceIdSize,
+      requiredSize ? &required : nullptr);
+  const Status status = Result(succeeded);
+  if (requiredSize) *requiredSize = required;
+  return status;
 }
 
 Status SetupDiDestroyDeviceInfoList(DevInfoSet set) {
@@ -146,9 +154,14 @@ Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options
 
 Status RegQueryValueExW(RegKey key, const char16_t* valueName, std::uint32_t* type, void* data,
                         std::uint32_t* dataSize) {
-  return RegResult(::RegQueryValueExW(Win(key), Wide(valueName), nullptr,
-                                      reinterpret_cast<DWORD*>(type), static_cast<BYTE*>(data),
-                                      reinterpret_cast<DWORD*>(dataSize)));
+  DWORD storedType = 0;
+  DWORD size = dataSize ? *dataSize : 0;
+  const LSTATUS status =
+      ::RegQueryValueExW(Win(key), Wide(valueName), nullptr, type ? &storedType : nullptr,
+                         static_cast<BYTE*>(data), dataSize ? &size : nullptr);
+  if (type) *type = storedType;
+  if (dataSize) *dataSize = size;
+  return RegResult(status);
 }
 
 Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type, const void* data,
