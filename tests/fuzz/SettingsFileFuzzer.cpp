@@ -8,18 +8,12 @@
 #include "app/SettingsTransfer.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Platform.h"
+#include "support/Files.h"
 
 namespace {
 
 const std::u16string kKey =
     u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\{disk}#0000000000100000";
-
-std::vector<std::uint8_t> Le(std::uint64_t value, std::size_t size) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i)
-    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-  return bytes;
-}
 
 std::uint64_t Read(const std::uint8_t* data, std::size_t offset, std::size_t size) {
   std::uint64_t value = 0;
@@ -36,11 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   machine.volumeInterfaces = {sim::VolumeInterface{
       u"\\\\?\\STORAGE#Volume#{disk}#0000000000100000#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
       u"STORAGE\\VOLUME\\{disk}#0000000000100000", 1, u"VOLMGR", 0, 0}};
-  machine.registry.SetValue(kKey, u"Protected", kRegDword, Le(7, 4));
-  machine.registry.SetValue(kKey, u"MaxCacheSize", kRegQword, Le(8, 8));
-  machine.registry.SetValue(kKey, u"YellowLevel", kRegQword, Le(9, 8));
-  machine.registry.SetValue(kKey, u"RedLevel", kRegQword, Le(10, 8));
-  machine.registry.SetValue(kKey, u"GreenLevel", kRegQword, Le(11, 8));
+  machine.registry.SetValue(kKey, u"Protected", kRegDword, LittleEndian(7, 4));
+  machine.registry.SetValue(kKey, u"MaxCacheSize", kRegQword, LittleEndian(8, 8));
+  machine.registry.SetValue(kKey, u"YellowLevel", kRegQword, LittleEndian(9, 8));
+  machine.registry.SetValue(kKey, u"RedLevel", kRegQword, LittleEndian(10, 8));
+  machine.registry.SetValue(kKey, u"GreenLevel", kRegQword, LittleEndian(11, 8));
   machine.registry.SetValue(kKey, u"ExclusionList", kRegMultiSz, {0x41, 0, 0, 0, 0, 0});
   const sim::Registry before = machine.registry;
   {
@@ -66,11 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t listSize = Read(data, 40, 4);
     FUZZ_ASSERT(size - 56 >= listSize, "a complete file has its list");
     const auto value = [&](const char16_t* name) { return machine.registry.FindValue(kKey, name); };
-    FUZZ_ASSERT(value(u"Protected")->data == Le(Read(data, 0, 4), 4), "Protected from the head");
-    FUZZ_ASSERT(value(u"MaxCacheSize")->data == Le(Read(data, 8, 8), 8), "MaxCacheSize");
-    FUZZ_ASSERT(value(u"YellowLevel")->data == Le(Read(data, 16, 8), 8), "YellowLevel");
-    FUZZ_ASSERT(value(u"RedLevel")->data == Le(Read(data, 24, 8), 8), "RedLevel");
-    FUZZ_ASSERT(value(u"GreenLevel")->data == Le(Read(data, 32, 8), 8), "GreenLevel");
+    FUZZ_ASSERT(value(u"Protected")->data == LittleEndian(Read(data, 0, 4), 4),
+                "Protected from the head");
+    FUZZ_ASSERT(value(u"MaxCacheSize")->data == LittleEndian(Read(data, 8, 8), 8), "MaxCacheSize");
+    FUZZ_ASSERT(value(u"YellowLevel")->data == LittleEndian(Read(data, 16, 8), 8), "YellowLevel");
+    FUZZ_ASSERT(value(u"RedLevel")->data == LittleEndian(Read(data, 24, 8), 8), "RedLevel");
+    FUZZ_ASSERT(value(u"GreenLevel")->data == LittleEndian(Read(data, 32, 8), 8), "GreenLevel");
     const sim::RegistryValue* list = value(u"ExclusionList");
     if (listSize == 0) {
       FUZZ_ASSERT(list == nullptr, "a list size of 0 removes the list");

@@ -24,6 +24,14 @@ inline void WriteBytes(const std::filesystem::path& path, const std::vector<std:
             static_cast<std::streamsize>(bytes.size()));
 }
 
+// `size` bytes of `value`, little-endian, as the file and the registry hold numbers.
+inline std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < size; ++i)
+    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  return bytes;
+}
+
 // A settings file: its 56-byte head (the list size taken from `listSize`), then `list`.
 inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64_t maxCache,
                                               std::uint64_t yellow, std::uint64_t red,
@@ -31,8 +39,8 @@ inline std::vector<std::uint8_t> SettingsFile(std::uint32_t protect, std::uint64
                                               const std::vector<std::uint8_t>& list) {
   std::vector<std::uint8_t> file(56 + list.size(), 0);
   const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i)
-      file[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    const std::vector<std::uint8_t> bytes = LittleEndian(value, size);
+    std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
   };
   put(0, protect, 4);
   put(8, maxCache, 8);

@@ -12,6 +12,7 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 class SimTest : public ::testing::Test {
@@ -46,13 +47,6 @@ inline void PrintTo(const sim::OpenCounts& counts, std::ostream* out) {
 inline std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
   std::vector<std::uint8_t> bytes;
   for (int value : values) bytes.push_back(static_cast<std::uint8_t>(value));
-  return bytes;
-}
-
-inline std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i)
-    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   return bytes;
 }
 

@@ -72,13 +72,6 @@ bool KeyExists(const std::wstring& path) {
   return true;
 }
 
-std::vector<std::uint8_t> LittleEndian(std::uint64_t value, std::size_t size) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < size; ++i)
-    bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-  return bytes;
-}
-
 void SetValue(const std::wstring& path, const wchar_t* name, DWORD type,
               const std::vector<std::uint8_t>& data) {
   HKEY key = nullptr;
