@@ -35,19 +35,24 @@ std::u16string NormalPath(std::u16string_view path) {
 
 RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
   if (created) *created = false;
-  std::u16string prefix;
+  std::u16string folded;
   RegistryKey* key = nullptr;
   for (std::u16string_view element : SplitPath(path)) {
-    if (!prefix.empty()) prefix += u'\\';
-    prefix += element;
-    auto [it, inserted] = keys_.try_emplace(FoldCase(prefix), RegistryKey{prefix, {}});
-    if (inserted && created) *created = true;
+    if (!folded.empty()) folded += u'\\';
+    folded += FoldCase(element);
+    auto it = keys_.find(folded);
+    if (it == keys_.end()) {
+      // A new key is named as given below its parent, whose own name keeps its first case.
+      const std::u16string name = key ? key->path + u'\\' + std::u16string(element)
+                                      : std::u16string(element);
+      it = keys_.emplace(folded, RegistryKey{name, {}}).first;
+      if (created) *created = true;
+    }
     key = &it->second;
   }
   if (!key) {
     // The root itself.
-    auto [it, inserted] = keys_.try_emplace(u"", RegistryKey{});
-    key = &it->second;
+    key = &keys_.try_emplace(u"", RegistryKey{}).first->second;
   }
   return *key;
 }

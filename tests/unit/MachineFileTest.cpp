@@ -110,3 +110,21 @@ TEST_P(MachineFileErrorTest, RefusesWithTheProblem) {
 INSTANTIATE_TEST_SUITE_P(Files, MachineFileErrorTest, ::testing::ValuesIn(kBadCases), CaseName());
 
 }  // namespace
+
+namespace {
+
+TEST(MachineFileTest, KeysBelowOneParentShareItsName) {
+  // A key's name keeps the case it was created with; keys created below it later, through a path
+  // that spells it otherwise, are still below that one key.
+  const char* text = R"({"registry": {
+    "Software\\Services\\B": {"V": {"type": 4, "data": "01000000"}},
+    "SOFTWARE\\SerVices\\A": {"V": {"type": 4, "data": "02000000"}}}})";
+  sim::Machine machine;
+  ASSERT_EQ(sim::LoadMachine(text, machine), std::nullopt);
+  EXPECT_EQ(machine.registry.FindKey(u"software\\services\\a")->path, u"Software\\Services\\A");
+  sim::Machine again;
+  ASSERT_EQ(sim::LoadMachine(sim::SaveMachine(machine), again), std::nullopt);
+  EXPECT_TRUE(again.SameConfiguration(machine));
+}
+
+}  // namespace
