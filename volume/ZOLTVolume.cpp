@@ -57,13 +57,13 @@ ZOLTVolume::~ZOLTVolume() = default;
 Status ZOLTVolume::ReadValue(const char16_t* name, std::uint32_t type, void* destination,
                              std::uint32_t room, std::uint32_t* size, bool* absent) const {
   *size = 0;
-  *absent = false;
+  if (absent) *absent = false;
   UniqueRegKey key;
   if (Status status = OpenVolumeSettingsKey(volumeName_.c_str(), key.put())) return status;
   *size = room;
   std::uint32_t storedType = kRegNone;
   if (Status status = RegQueryValueExW(key.get(), name, &storedType, destination, size)) {
-    *absent = status == kErrorFileNotFound;
+    if (absent) *absent = status == kErrorFileNotFound;
     return status;
   }
   if (storedType != type) return kErrorIncorrectSize;
@@ -91,9 +91,8 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
     using T = std::remove_reference_t<decltype(member)>;
     std::array<std::uint8_t, sizeof(T)> bytes{};
     std::uint32_t size = 0;
-    bool absent = false;
     const Status status = ReadValue(name, sizeof(T) == 4 ? kRegDword : kRegQword, bytes.data(),
-                                    sizeof(T), &size, &absent);
+                                    sizeof(T), &size, nullptr);
     if (status != kErrorSuccess || size != sizeof(T)) return false;
     member = LoadLittleEndian<T>(bytes.data());
     return true;

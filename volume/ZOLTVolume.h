@@ -31,6 +31,7 @@ class ZOLTVolume {
   bool SetSettings(const VolumeSettings& settings) const;
 
  private:
+  // One value into `destination`; `absent` (when given) tells whether the value does not exist.
   platform::Status ReadValue(const char16_t* name, std::uint32_t type, void* destination,
                              std::uint32_t room, std::uint32_t* size, bool* absent) const;
   platform::Status WriteValue(const char16_t* name, std::uint32_t type, const void* source,
