@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -27,6 +26,10 @@ constexpr char16_t kYellowLevel[] = u"YellowLevel";
 constexpr char16_t kRedLevel[] = u"RedLevel";
 constexpr char16_t kGreenLevel[] = u"GreenLevel";
 constexpr char16_t kExclusionList[] = u"ExclusionList";
+
+// Protected is a REG_DWORD, the four other numbers are REG_QWORDs.
+template <typename T>
+constexpr std::uint32_t kNumberType = sizeof(T) == 4 ? kRegDword : kRegQword;
 
 }  // namespace
 
@@ -91,8 +94,7 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
     using T = std::remove_reference_t<decltype(member)>;
     std::array<std::uint8_t, sizeof(T)> bytes{};
     std::uint32_t size = 0;
-    const Status status = ReadValue(name, sizeof(T) == 4 ? kRegDword : kRegQword, bytes.data(),
-                                    sizeof(T), &size, nullptr);
+    const Status status = ReadValue(name, kNumberType<T>, bytes.data(), sizeof(T), &size, nullptr);
     if (status != kErrorSuccess || size != sizeof(T)) return false;
     member = LoadLittleEndian<T>(bytes.data());
     return true;
@@ -122,10 +124,10 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
 
 bool ZOLTVolume::SetSettings(const VolumeSettings& settings) const {
   const auto writeNumber = [this](const char16_t* name, auto value) {
-    std::array<std::uint8_t, sizeof(value)> bytes{};
+    using T = decltype(value);
+    std::array<std::uint8_t, sizeof(T)> bytes{};
     StoreLittleEndian(bytes.data(), value);
-    return WriteValue(name, sizeof(value) == 4 ? kRegDword : kRegQword, bytes.data(),
-                      sizeof(value)) == kErrorSuccess;
+    return WriteValue(name, kNumberType<T>, bytes.data(), sizeof(T)) == kErrorSuccess;
   };
   if (!writeNumber(kProtected, settings.Protected) ||
       !writeNumber(kMaxCacheSize, settings.MaxCacheSize) ||
