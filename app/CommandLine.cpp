@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/Output.h"
 #include "app/SettingsTransfer.h"
-#include "platform/Platform.h"
 
 namespace {
 
@@ -20,11 +20,11 @@ constexpr char16_t kInvalidArguments[] = u"Syntax failure - Invalid arguments\n"
 constexpr char16_t kInvalidVolume[] = u"Syntax failure - Invalid volume argument. Must be <X>:\n";
 
 void PrintUsage() {
-  for (const char16_t* line : kUsage) platform::WPrintF(line);
+  for (const char16_t* line : kUsage) Print(line);
 }
 
 ParsedCommandLine SyntaxFailure(const char16_t* message) {
-  platform::WPrintF(message);
+  Print(message);
   PrintUsage();
   return {std::nullopt, 1};
 }
@@ -51,8 +51,10 @@ ParsedCommandLine ParseCommandLine(std::span<const std::u16string> arguments) {
   } else if (IsOption(arguments[1], u"-import")) {
     operation = Operation::Import;
   } else {
+    // A lone unknown argument asks for the usage. With more after it, a command was meant and
+    // mistyped: that must not look like success to whoever ran it.
     PrintUsage();
-    return {std::nullopt, 0};
+    return {std::nullopt, arguments.size() == 2 ? 0 : 1};
   }
   if (arguments.size() != 4) return SyntaxFailure(kInvalidArguments);
   const std::u16string& volume = arguments[2];

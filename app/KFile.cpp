@@ -20,4 +20,6 @@ bool KFile::WriteExactly(const void* buffer, std::uint32_t size) {
 
 Status KFile::GetSize(std::uint64_t* size) { return GetFileSizeEx(handle_.get(), size); }
 
-Status KFile::Close() { return CloseHandle(handle_.release()); }
+Status KFile::Flush() { return FlushFileBuffers(handle_.get()); }
+
+Status KFile::Close() { return handle_ ? CloseHandle(handle_.release()) : kErrorSuccess; }

@@ -27,7 +27,11 @@ class KFile {
   // Bytes between the start of the file and its end.
   platform::Status GetSize(std::uint64_t* size);
 
-  // Closes the file now and reports how that went; the handle is gone either way.
+  // FlushFileBuffers: what was written is on the disk when this answers 0.
+  platform::Status Flush();
+
+  // Closes the file now and reports how that went; the handle is gone either way. Closing a
+  // KFile that holds no handle does nothing.
   platform::Status Close();
 
  private:

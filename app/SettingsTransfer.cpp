@@ -1,7 +1,9 @@
 #include "app/SettingsTransfer.h"
 
 #include "app/KFile.h"
+#include "app/Output.h"
 #include "app/ProgramDirectory.h"
+#include "app/ReplacementFile.h"
 #include "platform/Platform.h"
 #include "settings/VolumeSettings.h"
 #include "volume/ZOLTVolume.h"
@@ -21,12 +23,15 @@ constexpr char16_t kSetFailed[] = u"Import volume settings %s fail!\n";
 constexpr char16_t kImported[] = u"Import volume settings from %s file success!\n";
 
 // Always the directory, one backslash and the name as typed: nothing is checked or normalised.
+// Empty when the program's directory cannot be had: a path from the root of the current drive
+// would put the file where nobody looks for it.
 std::u16string SettingsFilePath(const std::u16string& file) {
-  return GetProgramDirectory() + u'\\' + file;
+  const std::u16string directory = GetProgramDirectory();
+  return directory.empty() ? std::u16string() : directory + u'\\' + file;
 }
 
 int Report(const char16_t* message, const std::u16string& file, int exitCode) {
-  WPrintF(message, file.c_str());
+  Print(message, file);
   return exitCode;
 }
 
@@ -55,30 +60,32 @@ int ExportVolumeSettings(std::u16string volume, std::u16string file) {
   const ZOLTVolume store(volume);
   VolumeSettings settings;
   if (!store.GetSettings(settings)) {
-    WPrintF(kGetFailed);
+    Print(kGetFailed);
     return 1;
   }
 
-  KFile output;
-  if (output.Open(SettingsFilePath(file), kGenericRead | kGenericWrite, kFileShareRead,
-                  kCreateAlways) != kErrorSuccess) {
-    return Report(kCreateFailed, file, 2);
-  }
+  // The file is written beside its place and takes it only when complete: a failed export keeps
+  // the previous file as it was.
+  const std::u16string path = SettingsFilePath(file);
+  if (path.empty()) return Report(kCreateFailed, file, 2);
+  ReplacementFile output(path);
+  if (output.Create() != kErrorSuccess) return Report(kCreateFailed, file, 2);
   const SettingsHead head = EncodeSettingsHead(settings);
   if (!output.WriteExactly(head.data(), kSettingsHeadSize)) return Report(kWriteFailed, file, 3);
   if (!output.WriteExactly(settings.ExclusionList.get(), settings.ExclusionListSize)) {
     return Report(kWriteFailed, file, 4);
   }
-  if (output.Close() != kErrorSuccess) return Report(kCloseFailed, file, 5);
+  if (output.Commit() != kErrorSuccess) return Report(kCloseFailed, file, 5);
   return Report(kExported, file, 0);
 }
 
 int ImportVolumeSettings(std::u16string volume, std::u16string file) {
   VolumeSettings settings;
   {
+    const std::u16string path = SettingsFilePath(file);
     KFile input;
-    if (input.Open(SettingsFilePath(file), kGenericRead, kFileShareRead, kOpenExisting) !=
-        kErrorSuccess) {
+    if (path.empty() ||
+        input.Open(path, kGenericRead, kFileShareRead, kOpenExisting) != kErrorSuccess) {
       return Report(kOpenFailed, file, 1);
     }
     if (const int failed = ReadSettingsFile(input, settings)) {

@@ -31,10 +31,13 @@ inline constexpr Status kErrorAccessDenied = 5;
 inline constexpr Status kErrorInvalidHandle = 6;
 inline constexpr Status kErrorOutOfMemory = 14;
 inline constexpr Status kErrorGenFailure = 31;
+inline constexpr Status kErrorSharingViolation = 32;
+inline constexpr Status kErrorFileExists = 80;
 inline constexpr Status kErrorNotSupported = 50;
 inline constexpr Status kErrorInvalidParameter = 87;
 inline constexpr Status kErrorInsufficientBuffer = 122;
 inline constexpr Status kErrorMoreData = 234;
+inline constexpr Status kErrorAlreadyExists = 183;
 inline constexpr Status kErrorNoMoreItems = 259;
 inline constexpr Status kErrorIncorrectSize = 1462;
 inline constexpr Status kErrorInvalidUserBuffer = 1784;
@@ -45,10 +48,18 @@ inline constexpr std::uint32_t kGenericWrite = 0x40000000;
 inline constexpr std::uint32_t kFileShareRead = 0x1;
 inline constexpr std::uint32_t kFileShareWrite = 0x2;
 inline constexpr std::uint32_t kFileShareDelete = 0x4;
+inline constexpr std::uint32_t kCreateNew = 1;
 inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
+
+// MoveFileExW
+inline constexpr std::uint32_t kMovefileReplaceExisting = 0x1;
+inline constexpr std::uint32_t kMovefileWriteThrough = 0x8;
+
+// GetStdHandle: STD_OUTPUT_HANDLE, (DWORD)-11.
+inline constexpr std::uint32_t kStdOutputHandle = 0xFFFFFFF5;
 
 // DeviceIoControl: device type 0x56 (volume), function 7, buffered, any access.
 inline constexpr std::uint32_t kIoctlVolumeQueryVolumeNumber = 0x0056001C;
@@ -131,7 +142,20 @@ Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint3
 Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
                  std::uint32_t* bytesWritten);
 Status GetFileSizeEx(Handle file, std::uint64_t* size);
+Status FlushFileBuffers(Handle file);
 Status CloseHandle(Handle object);
+
+// kernel32: whole files by name.
+Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
+                   std::uint32_t flags);
+Status DeleteFileW(const char16_t* fileName);
+
+// kernel32: the console. The standard handle belongs to the process and is never closed; it
+// may be null when the process has none.
+Status GetStdHandle(std::uint32_t stdHandle, Handle* handle);
+Status GetConsoleMode(Handle console, std::uint32_t* mode);
+Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
+                     std::uint32_t* written);
 
 // kernel32: the process heap. HeapAlloc answers null when no memory is left.
 Heap GetProcessHeap();
@@ -167,8 +191,7 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
                         std::uint32_t* length);
 bool PathRemoveFileSpecW(char16_t* path);
 
-// C runtime: one wide formatted print to standard output, the format being the text itself.
-void WPrintF(const char16_t* format);
+// C runtime: one wide formatted print to standard output, in which %s takes a wide string.
 void WPrintF(const char16_t* format, const char16_t* argument);
 
 }  // namespace platform

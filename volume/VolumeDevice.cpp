@@ -14,15 +14,23 @@ namespace {
 constexpr std::size_t kMaxFormedPathLength = 259;
 
 // Opens `path`, asks for its volume number and closes it again, whether the query worked or not.
-Status QueryVolumeNumber(const char16_t* path, std::uint32_t* number) {
+Status QueryVolumeNumber(const char16_t* path, VolumeNumber* number) {
   UniqueHandle device;
   if (Status status = OpenVolumeDevice(path, device.put())) return status;
   VolumeNumber answer{};
   std::uint32_t returned = 0;
   Status status = DeviceIoControl(device.get(), kIoctlVolumeQueryVolumeNumber, &answer,
                                   sizeof(answer), &returned);
-  if (status == kErrorSuccess) *number = answer.VolumeNumber;
+  if (status == kErrorSuccess) *number = answer;
   return status;
+}
+
+// Numbers are unique only within one volume manager: the drive and its own interface are one
+// device and give the same whole answer, number and manager alike.
+bool SameVolume(const VolumeNumber& a, const VolumeNumber& b) {
+  return a.VolumeNumber == b.VolumeNumber &&
+         std::equal(std::begin(a.VolumeManagerName), std::end(a.VolumeManagerName),
+                    std::begin(b.VolumeManagerName));
 }
 
 }  // namespace
@@ -37,7 +45,7 @@ Status OpenVolumeDevice(const char16_t* path, Handle* device) {
 }
 
 Status FindVolumeInstanceId(const char16_t* volume, char16_t** instanceId) {
-  std::uint32_t target = 0;
+  VolumeNumber target{};
   if (Status status = QueryVolumeNumber(volume, &target)) return status;
 
   // Declared in reverse order of their release: the set first, then the detail, then the ID.
@@ -75,10 +83,10 @@ Status FindVolumeInstanceId(const char16_t* volume, char16_t** instanceId) {
                                               nullptr, &devInfo);
     if (status) return status;
 
-    std::uint32_t number = 0;
+    VolumeNumber number{};
     search = QueryVolumeNumber(detail.get()->DevicePath, &number);
     if (search) continue;
-    if (number != target) {
+    if (!SameVolume(number, target)) {
       search = kErrorFileNotFound;
       continue;
     }

@@ -1,8 +1,8 @@
 #pragma once
 
 // Finds the device instance of the volume behind a drive argument such as "C:". Drive and volume
-// are matched by volume number: the drive is asked for its number, then the present volume
-// interfaces are asked in enumeration order until one answers with the same number.
+// are matched by volume number and volume manager: the drive is asked for both, then the present
+// volume interfaces are asked in enumeration order until one answers with the same two.
 
 #include "platform/Platform.h"
 

@@ -43,8 +43,8 @@ RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
     auto it = keys_.find(folded);
     if (it == keys_.end()) {
       // A new key is named as given below its parent, whose own name keeps its first case.
-      const std::u16string name = key ? key->path + u'\\' + std::u16string(element)
-                                      : std::u16string(element);
+      const std::u16string name =
+          key ? key->path + u'\\' + std::u16string(element) : std::u16string(element);
       it = keys_.emplace(folded, RegistryKey{name, {}}).first;
       if (created) *created = true;
     }
@@ -154,7 +154,7 @@ bool Machine::SameConfiguration(const Machine& other) const {
 }
 
 Status Machine::Enter(std::string_view call, std::u16string_view subject,
-                      std::vector<std::uint32_t> arguments) {
+                      std::vector<std::uint32_t> arguments, std::uint32_t* bytes) {
   calls.push_back(CallRecord{std::string(call), std::u16string(subject), std::move(arguments)});
   for (Fault& fault : faults) {
     if (fault.call != call || (fault.name && !EqualsIgnoringCase(*fault.name, subject))) continue;
@@ -162,6 +162,11 @@ Status Machine::Enter(std::string_view call, std::u16string_view subject,
       --fault.skip;
       continue;
     }
+    if (fault.count) {
+      if (*fault.count == 0) continue;
+      --*fault.count;
+    }
+    if (bytes && fault.bytes) *bytes = *fault.bytes;
     return fault.status;
   }
   return platform::kErrorSuccess;

@@ -23,6 +23,9 @@ struct Drive {
   std::uint32_t volumeNumber = 0;
   Status openError = 0;   // nonzero: the open fails with it
   Status queryError = 0;  // nonzero: the volume-number query fails with it
+  // At most 8 characters. A drive is the same device as its volume interface and answers the
+  // same name: when unset, that of the first interface with the drive's volume number.
+  std::optional<std::u16string> volumeManagerName;
   bool operator==(const Drive&) const = default;
 };
 
@@ -75,13 +78,18 @@ class Registry {
 // Makes matching calls fail with `status`. A call matches by its seam name and, when `name` is
 // set, by what it works on (compared without regard to case): the value name of a registry value
 // call, the key path of RegCreateKeyExW, the path a handle was opened with for the handle calls,
-// the interface's device path for the device installation calls. The first `skip` matching calls
-// go through.
+// the file put in place or deleted for MoveFileExW and DeleteFileW, the interface's
+// device path for the device installation calls. The first `skip` matching calls go through;
+// after them `count` calls fail (every later one when unset). With `bytes`, a ReadFile, WriteFile
+// or WriteConsoleW that the fault hits moves at most that many bytes (characters for the
+// console) and answers `status`, which may be 0: a short transfer that reports success.
 struct Fault {
   std::string call;
   std::optional<std::u16string> name;
   Status status = 0;
   std::uint32_t skip = 0;
+  std::optional<std::uint32_t> count;
+  std::optional<std::uint32_t> bytes;
   bool operator==(const Fault&) const = default;
 };
 
@@ -111,6 +119,9 @@ class Machine {
   std::optional<std::string> moduleFileName;
   // Printed text also goes to standard output, as UTF-8.
   bool echoConsole = false;
+  // Whether the program's standard output is a console (GetConsoleMode answers for it) or a
+  // file or pipe.
+  bool consoleOutput = false;
 
   // What the program did.
   std::u16string console;
@@ -126,9 +137,10 @@ class Machine {
   // The configuration alone: drives, interfaces, registry and faults.
   bool SameConfiguration(const Machine& other) const;
 
-  // Used by the seam: records the call and answers the status of the first matching fault.
+  // Used by the seam: records the call and answers the status of the first fault that hits it.
+  // When that fault limits the transfer, `*bytes` (if given) is set to its limit.
   Status Enter(std::string_view call, std::u16string_view subject,
-               std::vector<std::uint32_t> arguments = {});
+               std::vector<std::uint32_t> arguments = {}, std::uint32_t* bytes = nullptr);
 
   struct OpenObject {
     enum class Kind { Drive, Interface, File } kind;
@@ -138,6 +150,10 @@ class Machine {
     Status queryError = 0;
     int fd = -1;
     std::uint32_t access = 0;
+    std::uint32_t share = 0;
+    // The file itself, whatever path reached it.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
   };
   struct OpenSet {
     std::vector<VolumeInterface> interfaces;  // as present when the set was made

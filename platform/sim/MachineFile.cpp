@@ -1,5 +1,6 @@
 #include "platform/sim/MachineFile.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -17,28 +18,41 @@ using json = nlohmann::ordered_json;
 using nlohmann::ordered_json;
 
 // Every call of the seam, by the name a fault gives it.
-constexpr std::array<std::string_view, 22> kCalls = {"CreateFileW",
-                                                     "DeviceIoControl",
-                                                     "ReadFile",
-                                                     "WriteFile",
-                                                     "GetFileSizeEx",
-                                                     "CloseHandle",
-                                                     "HeapAlloc",
-                                                     "HeapFree",
-                                                     "SetupDiGetClassDevsW",
-                                                     "SetupDiEnumDeviceInterfaces",
-                                                     "SetupDiGetDeviceInterfaceDetailW",
-                                                     "SetupDiGetDeviceInstanceIdW",
-                                                     "SetupDiDestroyDeviceInfoList",
-                                                     "RegCreateKeyExW",
-                                                     "RegQueryValueExW",
-                                                     "RegSetValueExW",
-                                                     "RegDeleteValueW",
-                                                     "RegCloseKey",
-                                                     "GetModuleFileNameW",
-                                                     "GetLongPathNameW",
-                                                     "PathRemoveFileSpecW",
-                                                     "wprintf"};
+constexpr std::string_view kCalls[] = {"CreateFileW",
+                                       "DeviceIoControl",
+                                       "ReadFile",
+                                       "WriteFile",
+                                       "GetFileSizeEx",
+                                       "FlushFileBuffers",
+                                       "CloseHandle",
+                                       "MoveFileExW",
+                                       "DeleteFileW",
+                                       "GetStdHandle",
+                                       "GetConsoleMode",
+                                       "WriteConsoleW",
+                                       "HeapAlloc",
+                                       "HeapFree",
+                                       "SetupDiGetClassDevsW",
+                                       "SetupDiEnumDeviceInterfaces",
+                                       "SetupDiGetDeviceInterfaceDetailW",
+                                       "SetupDiGetDeviceInstanceIdW",
+                                       "SetupDiDestroyDeviceInfoList",
+                                       "RegCreateKeyExW",
+                                       "RegQueryValueExW",
+                                       "RegSetValueExW",
+                                       "RegDeleteValueW",
+                                       "RegCloseKey",
+                                       "GetModuleFileNameW",
+                                       "GetLongPathNameW",
+                                       "PathRemoveFileSpecW",
+                                       "wprintf"};
+// The calls whose transfer a fault may cut short.
+constexpr std::string_view kTransferCalls[] = {"ReadFile", "WriteFile", "WriteConsoleW"};
+
+template <std::size_t N>
+bool OneOf(const std::string_view (&names)[N], const std::string& name) {
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
 
 constexpr std::array<std::pair<std::string_view, std::uint32_t>, 7> kTypeNames = {{
     {"REG_NONE", platform::kRegNone},
@@ -91,6 +105,19 @@ std::uint32_t OptionalNumber(const json& object, const std::string& where, const
   return it == object.end() ? 0 : Number(*it, where + "." + name);
 }
 
+std::optional<std::uint32_t> NumberIfThere(const json& object, const std::string& where,
+                                           const char* name) {
+  const auto it = object.find(name);
+  if (it == object.end()) return std::nullopt;
+  return Number(*it, where + "." + name);
+}
+
+std::u16string ManagerName(const json& value, const std::string& where) {
+  std::u16string name = Text(value, where);
+  if (name.size() > 8) Fail(where, "has more than 8 characters");
+  return name;
+}
+
 std::uint32_t ValueType(const json& value, const std::string& where) {
   if (value.is_string()) {
     for (const auto& [name, type] : kTypeNames) {
@@ -141,12 +168,17 @@ void LoadDrives(const json& root, Machine& machine) {
   for (std::size_t i = 0; i < Array(root, "drives").size(); ++i) {
     const json& item = root["drives"][i];
     const std::string where = "drives[" + std::to_string(i) + "]";
-    CheckMembers(item, where, {"name", "volumeNumber", "openError", "queryError"});
+    CheckMembers(item, where,
+                 {"name", "volumeNumber", "volumeManagerName", "openError", "queryError"});
     Drive drive;
     drive.name = Text(Member(item, where, "name"), where + ".name");
     if (drive.name.empty()) Fail(where + ".name", "must not be empty");
     if (!names.insert(FoldCase(drive.name)).second) Fail(where + ".name", "names a drive twice");
     drive.volumeNumber = Number(Member(item, where, "volumeNumber"), where + ".volumeNumber");
+    if (item.contains("volumeManagerName")) {
+      drive.volumeManagerName =
+          ManagerName(item["volumeManagerName"], where + ".volumeManagerName");
+    }
     drive.openError = OptionalNumber(item, where, "openError");
     drive.queryError = OptionalNumber(item, where, "queryError");
     machine.drives.push_back(std::move(drive));
@@ -168,10 +200,8 @@ void LoadInterfaces(const json& root, Machine& machine) {
     volume.instanceId = Text(Member(item, where, "instanceId"), where + ".instanceId");
     volume.volumeNumber = Number(Member(item, where, "volumeNumber"), where + ".volumeNumber");
     if (item.contains("volumeManagerName")) {
-      volume.volumeManagerName = Text(item["volumeManagerName"], where + ".volumeManagerName");
-      if (volume.volumeManagerName.size() > 8) {
-        Fail(where + ".volumeManagerName", "has more than 8 characters");
-      }
+      volume.volumeManagerName =
+          ManagerName(item["volumeManagerName"], where + ".volumeManagerName");
     }
     volume.openError = OptionalNumber(item, where, "openError");
     volume.queryError = OptionalNumber(item, where, "queryError");
@@ -210,16 +240,21 @@ void LoadFaults(const json& root, Machine& machine) {
   for (std::size_t i = 0; i < Array(root, "faults").size(); ++i) {
     const json& item = root["faults"][i];
     const std::string where = "faults[" + std::to_string(i) + "]";
-    CheckMembers(item, where, {"call", "name", "status"});
+    CheckMembers(item, where, {"call", "name", "status", "skip", "count", "bytes"});
     const json& call = Member(item, where, "call");
-    if (!call.is_string() ||
-        std::find(kCalls.begin(), kCalls.end(), call.get<std::string>()) == kCalls.end()) {
+    if (!call.is_string() || !OneOf(kCalls, call.get<std::string>())) {
       Fail(where + ".call", "must name a call of the seam");
     }
     Fault fault;
     fault.call = call.get<std::string>();
     if (item.contains("name")) fault.name = Text(item["name"], where + ".name");
     fault.status = Number(Member(item, where, "status"), where + ".status");
+    fault.skip = OptionalNumber(item, where, "skip");
+    fault.count = NumberIfThere(item, where, "count");
+    fault.bytes = NumberIfThere(item, where, "bytes");
+    if (fault.bytes && !OneOf(kTransferCalls, fault.call)) {
+      Fail(where + ".bytes", "applies only to ReadFile, WriteFile and WriteConsoleW");
+    }
     machine.faults.push_back(std::move(fault));
   }
 }
@@ -290,6 +325,7 @@ std::string SaveMachine(const Machine& machine) {
   std::vector<ordered_json> drives;
   for (const Drive& drive : machine.drives) {
     ordered_json item = {{"name", ToUtf8(drive.name)}, {"volumeNumber", drive.volumeNumber}};
+    if (drive.volumeManagerName) item["volumeManagerName"] = ToUtf8(*drive.volumeManagerName);
     SaveErrors(item, drive.openError, drive.queryError);
     drives.push_back(std::move(item));
   }
@@ -328,6 +364,9 @@ std::string SaveMachine(const Machine& machine) {
     ordered_json item = {{"call", fault.call}};
     if (fault.name) item["name"] = ToUtf8(*fault.name);
     item["status"] = fault.status;
+    if (fault.skip) item["skip"] = fault.skip;
+    if (fault.count) item["count"] = *fault.count;
+    if (fault.bytes) item["bytes"] = *fault.bytes;
     faults.push_back(std::move(item));
   }
   if (faults.empty()) {
@@ -353,7 +392,7 @@ Machine DefaultMachine() {
         0};
   };
   Machine machine;
-  machine.drives = {Drive{u"C:", 1, 0, 0}, Drive{u"D:", 2, 0, 0}};
+  machine.drives = {Drive{u"C:", 1, 0, 0, {}}, Drive{u"D:", 2, 0, 0, {}}};
   machine.volumeInterfaces = {volume(u"0000000000100000", 3), volume(u"0000000006500000", 1),
                               volume(u"0000003a5e100000", 2)};
   const std::u16string settings = u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\" +

@@ -83,6 +83,15 @@ Handle NewHandle(Machine::OpenObject object) {
   return reinterpret_cast<Handle>(id);
 }
 
+// The drive's own name, or else that of the first interface with its number: the same device.
+std::u16string DriveManagerName(const sim::Drive& drive) {
+  if (drive.volumeManagerName) return *drive.volumeManagerName;
+  for (const sim::VolumeInterface& volume : TheMachine().volumeInterfaces) {
+    if (volume.volumeNumber == drive.volumeNumber) return volume.volumeManagerName;
+  }
+  return u"";
+}
+
 // \\.\ and \\?\ lead into the device namespace, where drives and volume interfaces live.
 Status OpenDevice(std::u16string_view path, Handle* device) {
   Machine& machine = TheMachine();
@@ -90,8 +99,8 @@ Status OpenDevice(std::u16string_view path, Handle* device) {
   for (const sim::Drive& drive : machine.drives) {
     if (!sim::EqualsIgnoringCase(drive.name, name)) continue;
     if (drive.openError) return drive.openError;
-    *device =
-        NewHandle({Kind::Drive, std::u16string(path), drive.volumeNumber, u"", drive.queryError});
+    *device = NewHandle({Kind::Drive, std::u16string(path), drive.volumeNumber,
+                         DriveManagerName(drive), drive.queryError});
     return kErrorSuccess;
   }
   for (const sim::VolumeInterface& volume : machine.volumeInterfaces) {
@@ -107,22 +116,66 @@ Status OpenDevice(std::u16string_view path, Handle* device) {
   return kErrorFileNotFound;
 }
 
-Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t disposition,
-                Handle* file) {
+// Whether a file that some handle holds may be opened with `access` and `share` besides: each
+// open must allow what the other does with the file.
+bool SharingAllows(const Machine::OpenObject& held, std::uint32_t access, std::uint32_t share) {
+  const auto allows = [](std::uint32_t shareMode, std::uint32_t accessMode) {
+    return (!(accessMode & kGenericRead) || (shareMode & kFileShareRead)) &&
+           (!(accessMode & kGenericWrite) || (shareMode & kFileShareWrite));
+  };
+  return allows(held.share, access) && allows(share, held.access);
+}
+
+// The handles that hold the file at `linux`, if it exists.
+std::vector<const Machine::OpenObject*> HoldersOf(const std::string& linux) {
+  std::vector<const Machine::OpenObject*> holders;
+  struct stat info {};
+  if (::stat(linux.c_str(), &info) != 0) return holders;
+  for (const auto& [id, object] : TheMachine().open.handles) {
+    if (object.kind == Kind::File && object.device == info.st_dev && object.inode == info.st_ino) {
+      holders.push_back(&object);
+    }
+  }
+  return holders;
+}
+
+// A file may be deleted or renamed only while every handle that holds it allows deletion.
+Status CheckDeletable(const std::string& linux) {
+  for (const Machine::OpenObject* holder : HoldersOf(linux)) {
+    if (!(holder->share & kFileShareDelete)) return kErrorSharingViolation;
+  }
+  return kErrorSuccess;
+}
+
+Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t share,
+                std::uint32_t disposition, Handle* file) {
   const std::string linux = LinuxPath(path);
   const bool write = (access & kGenericWrite) != 0;
   int flags = write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
   if (disposition == kCreateAlways) {
     flags |= O_CREAT | O_TRUNC;
+  } else if (disposition == kCreateNew) {
+    flags |= O_CREAT | O_EXCL;
   } else if (disposition != kOpenExisting) {
     return kErrorInvalidParameter;
   }
-  // Windows opens no directory as a file.
   struct stat info {};
-  if (::stat(linux.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return kErrorAccessDenied;
+  if (::stat(linux.c_str(), &info) == 0) {
+    // A new file may not have the name of anything that exists, a directory included.
+    if (disposition == kCreateNew) return kErrorFileExists;
+    // Windows opens no directory as a file.
+    if (S_ISDIR(info.st_mode)) return kErrorAccessDenied;
+    for (const Machine::OpenObject* holder : HoldersOf(linux)) {
+      if (!SharingAllows(*holder, access, share)) return kErrorSharingViolation;
+    }
+  }
   const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return FromErrno(errno);
-  *file = NewHandle({Kind::File, std::u16string(path), 0, u"", 0, fd, access});
+  if (fd < 0) return errno == EEXIST ? kErrorFileExists : FromErrno(errno);
+  ::fstat(fd, &info);
+  Machine::OpenObject object{Kind::File, std::u16string(path), 0, u"", 0, fd, access, share};
+  object.device = info.st_dev;
+  object.inode = info.st_ino;
+  *file = NewHandle(std::move(object));
   return kErrorSuccess;
 }
 
@@ -138,7 +191,7 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
     return status;
   }
   if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) return OpenDevice(path, file);
-  return OpenFile(path, desiredAccess, creationDisposition, file);
+  return OpenFile(path, desiredAccess, shareMode, creationDisposition, file);
 }
 
 Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuffer,
@@ -166,15 +219,19 @@ Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuff
 
 Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
   *bytesRead = 0;
-  if (Status status = TheMachine().Enter("ReadFile", PathOf(file), {bytesToRead})) return status;
+  std::uint32_t limit = bytesToRead;
+  if (Status status = TheMachine().Enter("ReadFile", PathOf(file), {bytesToRead}, &limit)) {
+    return status;
+  }
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericRead)) return kErrorAccessDenied;
   // One request reads what the file holds, up to the size asked.
   auto* bytes = static_cast<std::uint8_t*>(buffer);
-  while (*bytesRead < bytesToRead) {
-    const std::size_t chunk = std::min<std::size_t>(bytesToRead - *bytesRead, 1u << 30);
+  const std::uint32_t wanted = std::min(bytesToRead, limit);
+  while (*bytesRead < wanted) {
+    const std::size_t chunk = std::min<std::size_t>(wanted - *bytesRead, 1u << 30);
     const ssize_t got = ::read(object->fd, bytes + *bytesRead, chunk);
     if (got < 0) return FromErrno(errno);
     if (got == 0) break;
@@ -186,14 +243,18 @@ Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint3
 Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
                  std::uint32_t* bytesWritten) {
   *bytesWritten = 0;
-  if (Status status = TheMachine().Enter("WriteFile", PathOf(file), {bytesToWrite})) return status;
+  std::uint32_t limit = bytesToWrite;
+  if (Status status = TheMachine().Enter("WriteFile", PathOf(file), {bytesToWrite}, &limit)) {
+    return status;
+  }
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  while (*bytesWritten < bytesToWrite) {
-    const ssize_t put = ::write(object->fd, bytes + *bytesWritten, bytesToWrite - *bytesWritten);
+  const std::uint32_t wanted = std::min(bytesToWrite, limit);
+  while (*bytesWritten < wanted) {
+    const ssize_t put = ::write(object->fd, bytes + *bytesWritten, wanted - *bytesWritten);
     if (put < 0) return FromErrno(errno);
     *bytesWritten += static_cast<std::uint32_t>(put);
   }
@@ -211,6 +272,16 @@ Status GetFileSizeEx(Handle file, std::uint64_t* size) {
   return kErrorSuccess;
 }
 
+Status FlushFileBuffers(Handle file) {
+  if (Status status = TheMachine().Enter("FlushFileBuffers", PathOf(file))) return status;
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  // Only a handle that may write has anything to flush.
+  if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
+  return ::fsync(object->fd) == 0 ? kErrorSuccess : FromErrno(errno);
+}
+
 Status CloseHandle(Handle object) {
   Machine& machine = TheMachine();
   const std::u16string path = PathOf(object);
@@ -226,6 +297,49 @@ Status CloseHandle(Handle object) {
   const Status injected = machine.Enter("CloseHandle", path);
   if (fd >= 0 && ::close(fd) != 0 && !injected) return FromErrno(errno);
   return injected;
+}
+
+namespace {
+
+// A file that a whole-file call works on: it exists, is no directory, and may be renamed or
+// deleted now.
+Status CheckWholeFile(const std::string& linux) {
+  struct stat info {};
+  if (::stat(linux.c_str(), &info) != 0) return FromErrno(errno);
+  if (S_ISDIR(info.st_mode)) return kErrorAccessDenied;
+  return CheckDeletable(linux);
+}
+
+bool Exists(const std::string& linux) {
+  struct stat info {};
+  return ::stat(linux.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
+                   std::uint32_t flags) {
+  const std::u16string name(newFileName);
+  if (Status status = TheMachine().Enter("MoveFileExW", name, {flags})) return status;
+  // Copying to another volume and moving at the next start are not for ZOLTMgr.
+  if (flags & ~(kMovefileReplaceExisting | kMovefileWriteThrough)) return kErrorInvalidParameter;
+  const std::string from = LinuxPath(existingFileName);
+  const std::string to = LinuxPath(name);
+  if (Status status = CheckWholeFile(from)) return status;
+  if (Exists(to)) {
+    if (!(flags & kMovefileReplaceExisting)) return kErrorAlreadyExists;
+    // An open file is not replaced, whether its handles would share deletion or not.
+    if (CheckWholeFile(to) != kErrorSuccess || !HoldersOf(to).empty()) return kErrorAccessDenied;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
+}
+
+Status DeleteFileW(const char16_t* fileName) {
+  const std::u16string name(fileName);
+  if (Status status = TheMachine().Enter("DeleteFileW", name)) return status;
+  const std::string linux = LinuxPath(name);
+  if (Status status = CheckWholeFile(linux)) return status;
+  return ::unlink(linux.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
 }
 
 Heap GetProcessHeap() { return kProcessHeap; }
@@ -525,22 +639,58 @@ bool PathRemoveFileSpecW(char16_t* path) {
   return true;
 }
 
-void WPrintF(const char16_t* format) { WPrintF(format, nullptr); }
+namespace {
+
+// The process's standard output, which no CloseHandle may close.
+const Handle kStandardOutput = reinterpret_cast<Handle>(std::uintptr_t{0x5d0});
+
+void Show(std::u16string_view text) {
+  Machine& machine = TheMachine();
+  machine.console += text;
+  if (machine.echoConsole) {
+    const std::string utf8 = sim::ToUtf8(text);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  }
+}
+
+}  // namespace
+
+Status GetStdHandle(std::uint32_t stdHandle, Handle* handle) {
+  if (Status status = TheMachine().Enter("GetStdHandle", u"", {stdHandle})) return status;
+  if (stdHandle != kStdOutputHandle) return kErrorInvalidHandle;
+  *handle = kStandardOutput;
+  return kErrorSuccess;
+}
+
+Status GetConsoleMode(Handle console, std::uint32_t* mode) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("GetConsoleMode", u"")) return status;
+  if (console != kStandardOutput || !machine.consoleOutput) return kErrorInvalidHandle;
+  *mode = 0x3;  // ENABLE_PROCESSED_OUTPUT, ENABLE_WRAP_AT_EOL_OUTPUT
+  return kErrorSuccess;
+}
+
+Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
+                     std::uint32_t* written) {
+  Machine& machine = TheMachine();
+  *written = 0;
+  std::uint32_t limit = length;
+  if (Status status = machine.Enter("WriteConsoleW", u"", {length}, &limit)) return status;
+  if (console != kStandardOutput || !machine.consoleOutput) return kErrorInvalidHandle;
+  *written = std::min(length, limit);
+  Show(std::u16string_view(text, *written));
+  return kErrorSuccess;
+}
 
 void WPrintF(const char16_t* format, const char16_t* argument) {
-  Machine& machine = TheMachine();
-  machine.Enter("wprintf", u"");
+  TheMachine().Enter("wprintf", u"");
   std::u16string text(format);
   const std::u16string_view replacement = argument ? argument : u"(null)";
   for (std::size_t at = text.find(u"%s"); at != std::u16string::npos;
        at = text.find(u"%s", at + replacement.size())) {
     text.replace(at, 2, replacement);
   }
-  machine.console += text;
-  if (machine.echoConsole) {
-    const std::string utf8 = sim::ToUtf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  }
+  Show(text);
 }
 
 }  // namespace platform

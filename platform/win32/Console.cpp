@@ -8,8 +8,6 @@
 
 namespace platform {
 
-void WPrintF(const char16_t* format) { ::wprintf(reinterpret_cast<const wchar_t*>(format)); }
-
 void WPrintF(const char16_t* format, const char16_t* argument) {
   ::wprintf(reinterpret_cast<const wchar_t*>(format), reinterpret_cast<const wchar_t*>(argument));
 }

@@ -28,12 +28,18 @@ static_assert(kIoctlVolumeQueryVolumeNumber == IOCTL_VOLUME_QUERY_VOLUME_NUMBER)
 static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE_WRITE &&
               kFileShareDelete == FILE_SHARE_DELETE);
-static_assert(kCreateAlways == CREATE_ALWAYS && kOpenExisting == OPEN_EXISTING);
+static_assert(kCreateNew == CREATE_NEW && kCreateAlways == CREATE_ALWAYS &&
+              kOpenExisting == OPEN_EXISTING);
+static_assert(kMovefileReplaceExisting == MOVEFILE_REPLACE_EXISTING &&
+              kMovefileWriteThrough == MOVEFILE_WRITE_THROUGH);
+static_assert(kStdOutputHandle == STD_OUTPUT_HANDLE);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
               kFileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
 static_assert(kDigcfPresent == DIGCF_PRESENT && kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
 static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeySetValue == KEY_SET_VALUE);
 static_assert(kRegDword == REG_DWORD && kRegQword == REG_QWORD && kRegMultiSz == REG_MULTI_SZ);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
+              kErrorFileExists == ERROR_FILE_EXISTS && kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
 static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER &&
               kErrorMoreData == ERROR_MORE_DATA && kErrorIncorrectSize == ERROR_INCORRECT_SIZE);
 
@@ -87,7 +93,38 @@ Status GetFileSizeEx(Handle file, std::uint64_t* size) {
   return Result(succeeded);
 }
 
+Status FlushFileBuffers(Handle file) { return Result(::FlushFileBuffers(file)); }
+
 Status CloseHandle(Handle object) { return Result(::CloseHandle(object)); }
+
+Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
+                   std::uint32_t flags) {
+  return Result(::MoveFileExW(Wide(existingFileName), Wide(newFileName), flags));
+}
+
+Status DeleteFileW(const char16_t* fileName) { return Result(::DeleteFileW(Wide(fileName))); }
+
+Status GetStdHandle(std::uint32_t stdHandle, Handle* handle) {
+  const HANDLE standard = ::GetStdHandle(stdHandle);
+  if (standard == INVALID_HANDLE_VALUE) return GetLastError();
+  *handle = standard;
+  return ERROR_SUCCESS;
+}
+
+Status GetConsoleMode(Handle console, std::uint32_t* mode) {
+  DWORD answer = 0;
+  const BOOL succeeded = ::GetConsoleMode(console, &answer);
+  *mode = answer;
+  return Result(succeeded);
+}
+
+Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
+                     std::uint32_t* written) {
+  DWORD done = 0;
+  const BOOL succeeded = ::WriteConsoleW(console, text, length, &done, nullptr);
+  *written = done;
+  return Result(succeeded);
+}
 
 Heap GetProcessHeap() { return ::GetProcessHeap(); }
 

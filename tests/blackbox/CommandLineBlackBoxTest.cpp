@@ -30,9 +30,9 @@ struct Case {
 
 const Case kCases[] = {
     {"Nothing", {}, kUsage, 1},
-    {"UnknownOption", {u"/export", u"C:", u"a.dat"}, kUsage, 0},
+    {"UnknownOption", {u"/export", u"C:", u"a.dat"}, kUsage, 1},
     {"Help", {u"-help"}, kUsage, 0},
-    {"NearMissWithArguments", {u"-exports", u"C:", u"a.dat", u"more"}, kUsage, 0},
+    {"NearMissWithArguments", {u"-exports", u"C:", u"a.dat", u"more"}, kUsage, 1},
     {"WrongCount", {u"-export", u"C:"}, "Syntax failure - Invalid arguments\n" + kUsage, 1},
     {"WrongCountBadDrive",
      {u"-IMPORT", u"C", u"a.dat", u"b"},
@@ -50,6 +50,11 @@ const Case kCases[] = {
     {"ImportOfMissingFile",
      {u"-iMPORT", u"c:", u"no such *.dat"},
      "Open imported volume settings no such *.dat file fail!\n",
+     1},
+    // Into a file, a character above U+00FF is a "?" and the line goes on to its end.
+    {"WideFileName",
+     {u"-import", u"C:", u"\u8a2d\U0001F4BE%s%d.dat"},
+     "Open imported volume settings ??%s%d.dat file fail!\n",
      1},
 };
 

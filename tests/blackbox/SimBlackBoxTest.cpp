@@ -6,6 +6,7 @@
 #include "support/CaseName.h"
 
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -222,6 +223,25 @@ TEST_F(SimBlackBoxTest, DefaultMachineWithoutAFile) {
   EXPECT_EQ(saved.drives, sim::DefaultMachine().drives);
   EXPECT_EQ(Run({u"-export", u"D:", u"d.dat"}).exitCode, 0);
   EXPECT_EQ(ReadBytes(File("d.dat")), ReadBytes(File("zolt_volume_c.dat")));
+}
+
+TEST_F(SimBlackBoxTest, RunsAtTheSameTimeLoseNothing) {
+  WriteBytes(File("c.dat"), SettingsFile(3, 3, 3, 3, 3, 0, {}));
+  WriteBytes(File("d.dat"), SettingsFile(4, 4, 4, 4, 4, 0, {}));
+  for (int pair = 0; pair < 10; ++pair) {
+    WriteMachine();
+    auto c = std::async(std::launch::async, [&] { return Run({u"-import", u"C:", u"c.dat"}); });
+    auto d = std::async(std::launch::async, [&] { return Run({u"-import", u"D:", u"d.dat"}); });
+    ASSERT_EQ(c.get().exitCode, 0);
+    ASSERT_EQ(d.get().exitCode, 0);
+    const sim::Machine saved = SavedMachine();
+    EXPECT_EQ(saved.registry.FindValue(kKeyC, u"Protected")->data, LittleEndian(3, 4));
+    ASSERT_NE(saved.registry.FindValue(kKeyD, u"Protected"), nullptr);
+    EXPECT_EQ(saved.registry.FindValue(kKeyD, u"Protected")->data, LittleEndian(4, 4));
+  }
+  // Beside the program, the files and the machine: only the lock is left.
+  EXPECT_TRUE(std::filesystem::exists(File("zoltmgr-machine.json.lock")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 5);
 }
 
 TEST_F(SimBlackBoxTest, BrokenMachineFileStopsTheProgram) {

@@ -25,9 +25,17 @@ bool Is(const std::u16string& argument, const std::u16string& option) {
   return true;
 }
 
+// Printed into a file: every character above U+00FF, a surrogate pair counting as one, is a "?".
 std::u16string Line(std::u16string format, const std::u16string& file) {
+  std::u16string narrow;
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    const bool pair = file[i] >= 0xD800 && file[i] <= 0xDBFF && i + 1 < file.size() &&
+                      file[i + 1] >= 0xDC00 && file[i + 1] <= 0xDFFF;
+    narrow += file[i] > 0xFF ? u'?' : file[i];
+    if (pair) ++i;
+  }
   const std::size_t at = format.find(u"%s");
-  if (at != std::u16string::npos) format.replace(at, 2, file);
+  if (at != std::u16string::npos) format.replace(at, 2, narrow);
   return format;
 }
 
@@ -57,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool isExport = Is(arguments[1], u"-export");
   const bool isImport = Is(arguments[1], u"-import");
   if (!isExport && !isImport) {
-    FUZZ_ASSERT(printed == kUsage && exitCode == 0, "no option: the usage text, 0");
+    // Alone it asks for the usage; with more after it, a command was mistyped.
+    FUZZ_ASSERT(printed == kUsage && exitCode == (arguments.size() == 2 ? 0 : 1),
+                "no option: the usage text, 0 alone and 1 with more");
   } else if (arguments.size() != 4) {
     FUZZ_ASSERT(printed == u"Syntax failure - Invalid arguments\n" + kUsage && exitCode == 1,
                 "wrong count: its message, the usage text, 1");

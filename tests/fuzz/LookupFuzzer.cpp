@@ -1,6 +1,6 @@
 // Random machines through FindVolumeInstanceId, compared with a plain model of its rules: the
-// first interface whose number matches the drive's wins; otherwise 2, or the status of the last
-// candidate that could not be opened or asked.
+// first interface whose number and volume manager match the drive's wins; otherwise 2, or the
+// status of the last candidate that could not be opened or asked.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +26,16 @@ class Bytes {
 };
 
 constexpr platform::Status kStatuses[] = {0, 0, 0, 0, 0, 1, 5, 21, 50, 1167};
+const std::u16string kManagers[] = {u"VOLMGR", u"VOLMGR", u"DMIO", u""};
+
+// A drive answers its own manager's name, or that of the first interface with its number.
+std::u16string ManagerOf(const sim::Machine& machine, const sim::Drive& drive) {
+  if (drive.volumeManagerName) return *drive.volumeManagerName;
+  for (const sim::VolumeInterface& v : machine.volumeInterfaces) {
+    if (v.volumeNumber == drive.volumeNumber) return v.volumeManagerName;
+  }
+  return u"";
+}
 
 struct Expected {
   platform::Status status;
@@ -48,7 +58,8 @@ Expected Model(const sim::Machine& machine, const std::u16string& drive) {
       status = v.openError;
     } else if (v.queryError) {
       status = v.queryError;
-    } else if (v.volumeNumber != found->volumeNumber) {
+    } else if (v.volumeNumber != found->volumeNumber ||
+               v.volumeManagerName != ManagerOf(machine, *found)) {
       status = platform::kErrorFileNotFound;
     } else {
       return {0, v.instanceId};
@@ -68,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                         static_cast<std::uint32_t>(bytes.Next() % 6),
                                         kStatuses[bytes.Next() % 10],
                                         kStatuses[bytes.Next() % 10]});
+    if (const std::uint8_t manager = bytes.Next() % 8; manager < 4) {
+      machine.drives.back().volumeManagerName = kManagers[manager];
+    }
   }
   const int interfaces = bytes.Next() % 9;
   for (int i = 0; i < interfaces; ++i) {
@@ -78,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           std::u16string(1, static_cast<char16_t>(u'a' + i));
     machine.volumeInterfaces.push_back(sim::VolumeInterface{
         path, u"STORAGE\\VOLUME\\" + std::u16string(1, static_cast<char16_t>(u'a' + i)),
-        static_cast<std::uint32_t>(bytes.Next() % 6), u"VOLMGR", kStatuses[bytes.Next() % 10],
-        kStatuses[bytes.Next() % 10]});
+        static_cast<std::uint32_t>(bytes.Next() % 6), kManagers[bytes.Next() % 4],
+        kStatuses[bytes.Next() % 10], kStatuses[bytes.Next() % 10]});
   }
   const std::u16string drive{static_cast<char16_t>(u'C' + bytes.Next() % 5), u':'};
 

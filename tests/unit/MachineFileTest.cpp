@@ -21,7 +21,7 @@ TEST(MachineFileTest, DefaultMachineSavesAndLoadsBack) {
 
 TEST(MachineFileTest, ReadsEveryPart) {
   const char* text = R"({
-    "drives": [ { "name": "C:", "volumeNumber": 1, "queryError": 50 } ],
+    "drives": [ { "name": "C:", "volumeNumber": 1, "volumeManagerName": "LDM", "queryError": 50 } ],
     "volumeInterfaces": [ { "devicePath": "\\\\?\\STORAGE#Volume#x#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
                             "instanceId": "STORAGE\\VOLUME\\x", "volumeNumber": 1,
                             "volumeManagerName": "VOLMGR", "openError": 5 } ],
@@ -29,12 +29,14 @@ TEST(MachineFileTest, ReadsEveryPart) {
                   { "Protected": { "type": "REG_DWORD", "data": "0100ABcd" },
                     "Odd": { "type": 4660, "data": "" } },
                   "Software\\Empty": {} },
-    "faults": [ { "call": "RegSetValueExW", "name": "YellowLevel", "status": 5 } ]
+    "faults": [ { "call": "RegSetValueExW", "name": "YellowLevel", "status": 5 },
+                { "call": "WriteFile", "status": 0, "skip": 2, "count": 1, "bytes": 10 } ]
   })";
   sim::Machine machine;
   ASSERT_EQ(sim::LoadMachine(text, machine), std::nullopt);
   ASSERT_EQ(machine.drives.size(), 1u);
   EXPECT_EQ(machine.drives[0].queryError, 50u);
+  EXPECT_EQ(machine.drives[0].volumeManagerName, u"LDM");
   ASSERT_EQ(machine.volumeInterfaces.size(), 1u);
   EXPECT_EQ(machine.volumeInterfaces[0].instanceId, u"STORAGE\\VOLUME\\x");
   EXPECT_EQ(machine.volumeInterfaces[0].openError, 5u);
@@ -46,8 +48,9 @@ TEST(MachineFileTest, ReadsEveryPart) {
   EXPECT_EQ(machine.registry.FindValue(SettingsKey(u"x"), u"Odd")->type, 4660u);
   EXPECT_NE(machine.registry.FindKey(u"Software\\Empty"), nullptr);
   EXPECT_NE(machine.registry.FindKey(u"System\\CurrentControlSet"), nullptr);
-  ASSERT_EQ(machine.faults.size(), 1u);
+  ASSERT_EQ(machine.faults.size(), 2u);
   EXPECT_EQ(machine.faults[0].name, u"YellowLevel");
+  EXPECT_EQ(machine.faults[1], (sim::Fault{"WriteFile", {}, 0, 2, 1, 10}));
 
   const std::string saved = sim::SaveMachine(machine);
   EXPECT_NE(saved.find(R"("data":"0100abcd")"), std::string::npos);
@@ -93,6 +96,8 @@ const BadCase kBadCases[] = {
      "names a value twice"},
     {"UnknownCall", R"({"faults": [{"call": "RegOpenKeyExW", "status": 5}]})", "must name a call"},
     {"FaultWithoutStatus", R"({"faults": [{"call": "ReadFile"}]})", "lacks \"status\""},
+    {"BytesOfNoTransfer", R"({"faults": [{"call": "CloseHandle", "status": 0, "bytes": 1}]})",
+     "applies only to"},
 };
 
 class MachineFileErrorTest : public ::testing::TestWithParam<BadCase> {};

@@ -62,8 +62,10 @@ TEST_F(TransferTest, ExportWritesHeadAndList) {
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
   const std::size_t create = FirstCall("CreateFileW", FilePath("a.dat"));
   ASSERT_LT(create, machine().calls.size());
+  // A new file beside the target, which then takes the target's place.
+  EXPECT_EQ(machine().calls[create].subject, FilePath("a.dat.~1.tmp"));
   EXPECT_EQ(machine().calls[create].arguments,
-            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, kCreateAlways,
+            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, kCreateNew,
                                         kFileAttributeNormal}));
   // The registry is read completely before the file is touched.
   EXPECT_LT(LastCall("RegQueryValueExW"), create);
@@ -81,10 +83,12 @@ struct ExportCase {
   std::u16string file;
   int exitCode;
   std::u16string printed;
-  std::size_t bytesLeft;  // in a.dat afterwards; SIZE_MAX: no file
+  bool existing = false;  // a.dat holds an earlier file
 };
 
-constexpr std::size_t kNoFile = SIZE_MAX;
+const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
+const std::u16string kWriteFailed = u"Write exported volume settings to a.dat file fail!\n";
+const std::u16string kCloseFailed = u"Close exported volume settings a.dat file fail!\n";
 
 const ExportCase kExportCases[] = {
     {"RegistryReadFails",
@@ -92,59 +96,67 @@ const ExportCase kExportCases[] = {
      u"a.dat",
      1,
      u"Get volume settings fail!\n",
-     kNoFile},
-    {"CreateFails",
-     {{"CreateFileW", u"a.dat", 5, 0}},
+     true},
+    {"CreateFails", {{"CreateFileW", u"a.dat.~1.tmp", 5, 0}}, u"a.dat", 2, kCreateFailed},
+    {"CreateFailsOverAFile",
+     {{"CreateFileW", u"a.dat.~1.tmp", 5, 0}},
      u"a.dat",
      2,
-     u"Create exported volume settings a.dat file fail!\n",
-     kNoFile},
+     kCreateFailed,
+     true},
+    {"ProgramDirectoryUnknown", {{"GetModuleFileNameW", {}, 5, 0}}, u"a.dat", 2, kCreateFailed},
     {"SubfolderMissing",
      {},
      u"sub\\a.dat",
      2,
-     u"Create exported volume settings sub\\a.dat file fail!\n",
-     kNoFile},
-    {"HeadWriteFails",
-     {{"WriteFile", {}, 112, 0}},
-     u"a.dat",
-     3,
-     u"Write exported volume settings to a.dat file fail!\n",
-     0},
-    {"ListWriteFails",
-     {{"WriteFile", {}, 112, 1}},
-     u"a.dat",
-     4,
-     u"Write exported volume settings to a.dat file fail!\n",
-     56},
-    {"CloseFails",
-     {{"CloseHandle", u"a.dat", 5, 0}},
-     u"a.dat",
-     5,
-     u"Close exported volume settings a.dat file fail!\n",
-     68},
+     u"Create exported volume settings sub\\a.dat file fail!\n"},
+    {"HeadWriteFails", {{"WriteFile", {}, 112, 0}}, u"a.dat", 3, kWriteFailed, true},
+    {"HeadWriteShort", {{"WriteFile", {}, 0, 0, {}, 55}}, u"a.dat", 3, kWriteFailed, true},
+    {"ListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed},
+    {"ListWriteShort", {{"WriteFile", {}, 0, 1, {}, 11}}, u"a.dat", 4, kWriteFailed, true},
+    {"FlushFails", {{"FlushFileBuffers", {}, 112, 0}}, u"a.dat", 5, kCloseFailed, true},
+    {"CloseFails", {{"CloseHandle", u"a.dat.~1.tmp", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
+    {"ReplaceFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
+    {"MoveFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed},
 };
 
 class ExportTest : public TransferTest, public ::testing::WithParamInterface<ExportCase> {};
 
 TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const ExportCase& c = GetParam();
+  const std::vector<std::uint8_t> earlier(134, 0xEE);
+  if (c.existing) WriteBytes(File("a.dat"), earlier);
   machine().faults = c.faults;
-  // A fault on "a.dat" is one on the settings file's whole path.
+  // A fault on "a.dat..." is one on that file's whole path.
   for (sim::Fault& fault : machine().faults) {
-    if (fault.name == u"a.dat") fault.name = FilePath("a.dat");
+    if (fault.name && fault.name->starts_with(u"a.dat")) {
+      fault.name = FilePath(sim::ToUtf8(*fault.name).c_str());
+    }
   }
   EXPECT_EQ(ExportVolumeSettings(u"C:", c.file), c.exitCode);
   EXPECT_EQ(machine().console, c.printed);
-  if (c.bytesLeft == kNoFile) {
-    EXPECT_FALSE(std::filesystem::exists(File("a.dat")));
+  // The file is what it was, or still absent; nothing else is left beside it.
+  if (c.existing) {
+    EXPECT_EQ(ReadBytes(File("a.dat")), earlier);
   } else {
-    EXPECT_EQ(ReadBytes(File("a.dat")),
-              std::vector<std::uint8_t>(kExported.begin(), kExported.begin() + c.bytesLeft));
+    EXPECT_FALSE(std::filesystem::exists(File("a.dat")));
   }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}),
+            c.existing ? 2 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ExportTest, ::testing::ValuesIn(kExportCases), CaseName());
+
+TEST_F(TransferTest, ExportPassesNamesThatAreTaken) {
+  // Left by an earlier run, or anyone's: never opened, never removed.
+  WriteBytes(File("a.dat.~1.tmp"), Bytes({1}));
+  std::filesystem::create_directory(File("a.dat.~2.tmp"));
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
+  EXPECT_EQ(ReadBytes(File("a.dat.~1.tmp")), Bytes({1}));
+  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("a.dat.~3.tmp")), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 4);
+}
 
 TEST_F(TransferTest, FailedExportLeavesAnExistingFileAlone) {
   WriteBytes(File("a.dat"), Bytes({1, 2, 3}));
@@ -268,10 +280,26 @@ TEST_F(TransferTest, VolumeThatIsNotThere) {
   EXPECT_EQ(machine().CallCount("ReadFile"), 2);
 }
 
-TEST_F(TransferTest, ProgramDirectoryUnknownMeansTheRoot) {
+TEST_F(TransferTest, ProgramDirectoryUnknownOpensNoFile) {
   machine().faults = {{"GetModuleFileNameW", {}, 5, 0}};
-  EXPECT_EQ(ImportVolumeSettings(u"C:", u"zoltmgr-no-such-file.dat"), 1);
-  EXPECT_EQ(machine().CallCount("CreateFileW", u"\\zoltmgr-no-such-file.dat"), 1);
+  EXPECT_EQ(ImportVolumeSettings(u"C:", u"a.dat"), 1);
+  EXPECT_EQ(machine().console, u"Open imported volume settings a.dat file fail!\n");
+  EXPECT_EQ(machine().CallCount("CreateFileW"), 0);
+}
+
+TEST_F(TransferTest, LinesAreNeverCut) {
+  // On a console every character appears; into a file each one above U+00FF is a "?".
+  const std::u16string name = u"\u8a2d\U0001F4BE%s.dat";
+  machine().consoleOutput = true;
+  // A console may take fewer characters than it was given.
+  machine().faults = {{"WriteConsoleW", {}, 0, 0, 1, 7}};
+  EXPECT_EQ(ImportVolumeSettings(u"C:", name), 1);
+  EXPECT_EQ(machine().console, u"Open imported volume settings " + name + u" file fail!\n");
+  EXPECT_EQ(machine().CallCount("wprintf"), 0);
+  machine().console.clear();
+  machine().consoleOutput = false;
+  EXPECT_EQ(ImportVolumeSettings(u"C:", name), 1);
+  EXPECT_EQ(machine().console, u"Open imported volume settings ??%s.dat file fail!\n");
 }
 
 }  // namespace

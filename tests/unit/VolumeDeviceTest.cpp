@@ -4,6 +4,7 @@
 
 #include "support/CaseName.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,9 @@ struct LookupCase {
   std::vector<sim::Fault> faults;
   std::u16string drive;
   Status status;
-  std::u16string instanceId;           // on success
-  std::vector<std::u16string> opened;  // the interfaces opened, after the drive
+  std::u16string instanceId;                   // on success
+  std::vector<std::u16string> opened;          // the interfaces opened, after the drive
+  std::optional<std::u16string> driveManager;  // C:'s own volume manager name
 };
 
 sim::VolumeInterface Failing(sim::VolumeInterface volume, Status open, Status query) {
@@ -127,13 +129,30 @@ const LookupCase kLookupCases[] = {
      0,
      u"STORAGE\\VOLUME\\C",
      {kC.devicePath}},
-    {"ManagerNameIsNotCompared",
+    {"DriveAnswersItsInterfacesManager",
      {Managed(kC, u"LDM")},
      {},
      u"C:",
      0,
      u"STORAGE\\VOLUME\\C",
      {kC.devicePath}},
+    // Volume numbers are unique only within one volume manager.
+    {"OtherManagersSameNumberPassed",
+     {kC, Managed(Volume(u"C2", 1), u"DMIO")},
+     {},
+     u"C:",
+     0,
+     u"STORAGE\\VOLUME\\C2",
+     {kC.devicePath, Volume(u"C2", 1).devicePath},
+     u"DMIO"},
+    {"OnlyOtherManagersSameNumber",
+     {Managed(kC, u"volmgr")},
+     {},
+     u"C:",
+     kErrorFileNotFound,
+     u"",
+     {kC.devicePath},
+     u"VOLMGR"},
     {"NoInterfaces", {}, {}, u"C:", kErrorFileNotFound, u"", {}},
     {"NoMatchLastOtherNumber",
      {Failing(kA, 5, 0), kD},
@@ -237,7 +256,7 @@ class FindVolumeInstanceIdTest : public SimTest,
 
 TEST_P(FindVolumeInstanceIdTest, Searches) {
   const LookupCase& c = GetParam();
-  machine().drives = {sim::Drive{u"C:", 1, 0, 0}, sim::Drive{u"D:", 2, 0, 0}};
+  machine().drives = {sim::Drive{u"C:", 1, 0, 0, c.driveManager}, sim::Drive{u"D:", 2, 0, 0}};
   machine().volumeInterfaces = c.interfaces;
   machine().faults = c.faults;
 

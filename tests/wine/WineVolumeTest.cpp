@@ -1,6 +1,7 @@
 // The shipped ZOLTMgr.exe, unmodified, from end to end under Wine, on volumes that the test-only
-// driver serves: T: (the second interface), U: (after an interface whose open is refused), W:
-// (the last interface) and V: (no interface at all). Wine's own setupapi, device I/O and registry
+// driver serves: T: (the second interface, after one of another volume manager with T:'s volume
+// number), U: (after an interface whose open is refused), W: (the last interface) and V: (no
+// interface at all). Wine's own setupapi, device I/O and registry
 // answer every call.
 
 #include <windows.h>
@@ -149,7 +150,7 @@ struct LookupCase {
 
 TEST_F(WineVolumeTest, LookupFindsEachDrivesInterface) {
   const LookupCase cases[] = {
-      {u"T:", 0, L"0000000000200000"},  // a non-matching interface before it
+      {u"T:", 0, L"0000000000200000"},  // T:'s number under another manager before it
       {u"U:", 0, L"0000000000400000"},  // a refusing interface before it
       {u"W:", 0, L"0000000000500000"},
       {u"V:", platform::kErrorFileNotFound, nullptr},  // the last interface answers another number
@@ -167,12 +168,39 @@ TEST_F(WineVolumeTest, LookupFindsEachDrivesInterface) {
   }
 }
 
+std::size_t FilesIn(const std::filesystem::path& directory) {
+  return static_cast<std::size_t>(
+      std::distance(std::filesystem::directory_iterator(directory), {}));
+}
+
 TEST_F(WineVolumeTest, ExportOfT) {
   SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
   const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
   EXPECT_EQ(result.output, "Export volume settings to t.dat file success!\r\n");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  // Again over the file it wrote, which the new one replaces; nothing else is left beside them.
+  WriteBytes(File("t.dat"), std::vector<std::uint8_t>(200, 0xEE));
+  EXPECT_EQ(Run({u"-export", u"T:", u"t.dat"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  EXPECT_EQ(FilesIn(dir_.path()), 2u);
+}
+
+TEST_F(WineVolumeTest, FailedExportKeepsTheEarlierFile) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  const std::vector<std::uint8_t> earlier(134, 0xEE);
+  WriteBytes(File("t.dat"), earlier);
+  // Someone reads the file and lets no one delete or rename it meanwhile.
+  const HANDLE reader =
+      CreateFileW(File("t.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  CloseHandle(reader);
+  EXPECT_EQ(result.output, "Close exported volume settings t.dat file fail!\r\n");
+  EXPECT_EQ(result.exitCode, 5);
+  EXPECT_EQ(ReadBytes(File("t.dat")), earlier);
+  EXPECT_EQ(FilesIn(dir_.path()), 2u);
 }
 
 TEST_F(WineVolumeTest, ImportOntoUThenExportGivesTheSameFile) {
