@@ -5,6 +5,7 @@
 
 #include "app/Output.h"
 #include "app/SettingsTransfer.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -63,6 +64,9 @@ ParsedCommandLine ParseCommandLine(std::span<const std::u16string> arguments) {
 }
 
 int RunZOLTMgr(std::span<const std::u16string> arguments) {
+  // Before anything can load a DLL: from now on none comes from the program's own folder, which
+  // others may be able to write to. Without it the program still works as before.
+  static_cast<void>(platform::SetDefaultDllDirectories(platform::kLoadLibrarySearchSystem32));
   ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.command) return parsed.exitCode;
   Command& command = *parsed.command;

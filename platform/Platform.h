@@ -54,6 +54,9 @@ inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
 
+// SetDefaultDllDirectories: the System32 folder alone.
+inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x800;
+
 // MoveFileExW
 inline constexpr std::uint32_t kMovefileReplaceExisting = 0x1;
 inline constexpr std::uint32_t kMovefileWriteThrough = 0x8;
@@ -184,12 +187,14 @@ Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type,
 Status RegDeleteValueW(RegKey key, const char16_t* valueName);
 Status RegCloseKey(RegKey key);
 
-// kernel32 and shlwapi: the running executable's path. The two kernel32 calls report the
-// character count that the call returned in `length`, also when that count is a size needed.
+// kernel32: the running executable's path. Both report the character count that the call
+// returned in `length`, also when that count is a size needed.
 Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length);
 Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
                         std::uint32_t* length);
-bool PathRemoveFileSpecW(char16_t* path);
+
+// kernel32: where later DLL loads may look.
+Status SetDefaultDllDirectories(std::uint32_t directoryFlags);
 
 // C runtime: one wide formatted print to standard output, in which %s takes a wide string.
 void WPrintF(const char16_t* format, const char16_t* argument);

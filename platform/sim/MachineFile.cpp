@@ -44,7 +44,7 @@ constexpr std::string_view kCalls[] = {"CreateFileW",
                                        "RegCloseKey",
                                        "GetModuleFileNameW",
                                        "GetLongPathNameW",
-                                       "PathRemoveFileSpecW",
+                                       "SetDefaultDllDirectories",
                                        "wprintf"};
 // The calls whose transfer a fault may cut short.
 constexpr std::string_view kTransferCalls[] = {"ReadFile", "WriteFile", "WriteConsoleW"};

@@ -620,23 +620,14 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
   return kErrorSuccess;
 }
 
-bool PathRemoveFileSpecW(char16_t* path) {
-  TheMachine().Enter("PathRemoveFileSpecW", path);
-  const std::u16string_view text(path);
-  const std::size_t separator = text.find_last_of(u"\\/");
-  if (separator == std::u16string_view::npos) {
-    if (text.empty()) return false;
-    path[0] = u'\0';
-    return true;
+Status SetDefaultDllDirectories(std::uint32_t directoryFlags) {
+  if (Status status = TheMachine().Enter("SetDefaultDllDirectories", u"", {directoryFlags})) {
+    return status;
   }
-  // A root keeps its separator.
-  if (separator == 0) {
-    if (text.size() == 1) return false;
-    path[1] = u'\0';
-    return true;
-  }
-  path[separator] = u'\0';
-  return true;
+  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR, _USER_DIRS, _SYSTEM32 and _DEFAULT_DIRS.
+  constexpr std::uint32_t kKnown = 0x200 | 0x400 | 0x800 | 0x1000;
+  return directoryFlags != 0 && !(directoryFlags & ~kKnown) ? kErrorSuccess
+                                                            : kErrorInvalidParameter;
 }
 
 namespace {

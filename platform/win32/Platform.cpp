@@ -3,7 +3,6 @@
 // clang-format off
 #include <windows.h>
 #include <setupapi.h>
-#include <shlwapi.h>
 #include <winioctl.h>
 // clang-format on
 
@@ -33,6 +32,7 @@ static_assert(kCreateNew == CREATE_NEW && kCreateAlways == CREATE_ALWAYS &&
 static_assert(kMovefileReplaceExisting == MOVEFILE_REPLACE_EXISTING &&
               kMovefileWriteThrough == MOVEFILE_WRITE_THROUGH);
 static_assert(kStdOutputHandle == STD_OUTPUT_HANDLE);
+static_assert(kLoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
               kFileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
 static_assert(kDigcfPresent == DIGCF_PRESENT && kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
@@ -224,6 +224,8 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
   return *length == 0 ? GetLastError() : ERROR_SUCCESS;
 }
 
-bool PathRemoveFileSpecW(char16_t* path) { return ::PathRemoveFileSpecW(Wide(path)) != FALSE; }
+Status SetDefaultDllDirectories(std::uint32_t directoryFlags) {
+  return Result(::SetDefaultDllDirectories(directoryFlags));
+}
 
 }  // namespace platform

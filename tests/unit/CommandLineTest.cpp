@@ -106,6 +106,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(kCases), Cas
 TEST_F(SimTest, ValidCommandRunsItsOperation) {
   const std::vector<std::u16string> exportCommand{u"ZOLTMgr.exe", u"-Export", u"C:", u"a.dat"};
   EXPECT_EQ(RunZOLTMgr(exportCommand), 1);
+  // Before anything else, no DLL may come from the program's folder any more.
+  EXPECT_EQ(machine().calls.front().call, "SetDefaultDllDirectories");
+  EXPECT_EQ(machine().calls.front().arguments, std::vector<std::uint32_t>{0x800});
   EXPECT_EQ(machine().console, u"Get volume settings fail!\n");
   EXPECT_EQ(machine().CallCount("CreateFileW", u"\\\\.\\C:"), 1);
 

@@ -1,12 +1,13 @@
 cmake_policy(VERSION 3.25)
-# Fails unless the executable EXE imports from the system DLLs that ZOLTMgr is allowed to use,
-# and from nothing else: no mingw runtime DLL may be needed beside it.
+# Fails unless the executable EXE imports from exactly the system DLLs that ZOLTMgr is allowed to
+# use: no mingw runtime DLL may be needed beside it, and no DLL that pulls in others which
+# Windows would look for in the program's own folder first.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump could not read ${EXE}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
-set(allowed kernel32.dll advapi32.dll setupapi.dll shlwapi.dll msvcrt.dll)
+set(allowed kernel32.dll advapi32.dll setupapi.dll msvcrt.dll)
 set(found "")
 foreach(line IN LISTS lines)
   string(REPLACE "DLL Name: " "" dll "${line}")
@@ -17,7 +18,7 @@ foreach(line IN LISTS lines)
     message(FATAL_ERROR "${EXE} imports from ${dll}")
   endif()
 endforeach()
-foreach(dll kernel32.dll advapi32.dll setupapi.dll shlwapi.dll)
+foreach(dll ${allowed})
   if(NOT dll IN_LIST found)
     message(FATAL_ERROR "${EXE} does not import from ${dll}")
   endif()

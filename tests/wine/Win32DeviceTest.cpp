@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
-#include "app/ProgramDirectory.h"
 #include "platform/Platform.h"
 #include "platform/Unique.h"
 #include "volume/VolumeDevice.h"
@@ -60,14 +58,6 @@ TEST(Win32DeviceTest, LookupPassesTheDriveStatusOn) {
   UniqueRegKey key;
   EXPECT_EQ(OpenVolumeSettingsKey(u"C:", key.put()), kErrorNotSupported);
   EXPECT_FALSE(key);
-}
-
-TEST(Win32DeviceTest, ProgramDirectoryHoldsThisProgram) {
-  const std::u16string directory = GetProgramDirectory();
-  ASSERT_FALSE(directory.empty());
-  EXPECT_NE(directory.back(), u'\\');
-  const std::filesystem::path path(std::wstring(directory.begin(), directory.end()));
-  EXPECT_TRUE(std::filesystem::exists(path / "win32_device_tests.exe"));
 }
 
 }  // namespace

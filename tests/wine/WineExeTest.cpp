@@ -123,6 +123,14 @@ TEST_F(WineExeTest, ManifestIsTheApplicationManifestResource) {
       manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"),
       std::string::npos);
   EXPECT_NE(manifest.find(R"(>true</dpiAware>)"), std::string::npos);
+  EXPECT_NE(manifest.find(R"(>true</longPathAware>)"), std::string::npos);
+  // Windows 7, 8, 8.1, and 10 and 11.
+  for (const char* os :
+       {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+        "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos)
+        << os;
+  }
 }
 
 std::wstring VersionString(const std::vector<char>& info, const wchar_t* name) {
@@ -141,13 +149,17 @@ TEST_F(WineExeTest, VersionResourceNamesTheProduct) {
   ASSERT_TRUE(GetFileVersionInfoW(program_.c_str(), 0, size, info.data()));
   EXPECT_EQ(VersionString(info, L"ProductName"), L"ZOLTMgr");
   EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"ZOLTMgr.exe");
-  EXPECT_EQ(VersionString(info, L"FileVersion"), L"1.0.0.0");
+  // Both versions are the project's own, as CMake gives it.
+  EXPECT_EQ(VersionString(info, L"FileVersion"), ZOLT_VERSION_TEXT);
+  EXPECT_EQ(VersionString(info, L"ProductVersion"), ZOLT_VERSION_TEXT);
   EXPECT_FALSE(VersionString(info, L"FileDescription").empty());
 
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(ZOLT_VERSION_MS));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(ZOLT_VERSION_LS));
+  EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(ZOLT_VERSION_MS));
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -201,6 +202,27 @@ TEST_F(WineVolumeTest, FailedExportKeepsTheEarlierFile) {
   EXPECT_EQ(result.exitCode, 5);
   EXPECT_EQ(ReadBytes(File("t.dat")), earlier);
   EXPECT_EQ(FilesIn(dir_.path()), 2u);
+}
+
+// The program's folder may be one that others can write to. DLLs planted there under the names
+// of those that the program and its imports load, and of some that Windows' own DLLs may ask for,
+// are never loaded into it.
+TEST_F(WineVolumeTest, NoPlantedDllIsLoaded) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  const char* const names[] = {"advapi32.dll",   "bcrypt.dll",  "cfgmgr32.dll", "cryptbase.dll",
+                               "dbghelp.dll",    "gdi32.dll",   "imm32.dll",    "kernel32.dll",
+                               "kernelbase.dll", "msvcrt.dll",  "rpcrt4.dll",   "sechost.dll",
+                               "setupapi.dll",   "shcore.dll",  "shlwapi.dll",  "ucrtbase.dll",
+                               "user32.dll",     "userenv.dll", "version.dll",  "win32u.dll",
+                               "zlib1.dll"};
+  const std::filesystem::path planted = HostPath(std::getenv("ZOLT_PLANTED_DLL"));
+  for (const char* name : names) std::filesystem::copy_file(planted, File(name));
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  EXPECT_EQ(result.output, "Export volume settings to t.dat file success!\r\n");
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  for (const char* name : names) {
+    EXPECT_FALSE(std::filesystem::exists(File((std::string(name) + ".loaded").c_str()))) << name;
+  }
 }
 
 TEST_F(WineVolumeTest, ImportOntoUThenExportGivesTheSameFile) {
