@@ -37,6 +37,8 @@ inline constexpr Status kErrorNotSupported = 50;
 inline constexpr Status kErrorInvalidParameter = 87;
 inline constexpr Status kErrorInsufficientBuffer = 122;
 inline constexpr Status kErrorMoreData = 234;
+inline constexpr Status kErrorNoAccess = 998;
+inline constexpr Status kErrorChildMustBeVolatile = 1021;
 inline constexpr Status kErrorAlreadyExists = 183;
 inline constexpr Status kErrorNoMoreItems = 259;
 inline constexpr Status kErrorIncorrectSize = 1462;
@@ -51,6 +53,8 @@ inline constexpr std::uint32_t kFileShareDelete = 0x4;
 inline constexpr std::uint32_t kCreateNew = 1;
 inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
+inline constexpr std::uint32_t kOpenAlways = 4;
+inline constexpr std::uint32_t kTruncateExisting = 5;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
 
@@ -76,6 +80,7 @@ inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 inline constexpr std::uint32_t kRegQword = 11;
 inline constexpr std::uint32_t kRegOptionNonVolatile = 0;
+inline constexpr std::uint32_t kRegOptionVolatile = 1;
 inline constexpr std::uint32_t kKeyQueryValue = 0x1;
 inline constexpr std::uint32_t kKeySetValue = 0x2;
 

@@ -33,7 +33,7 @@ std::u16string NormalPath(std::u16string_view path) {
 
 }  // namespace
 
-RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
+RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created, bool isVolatile) {
   if (created) *created = false;
   std::u16string folded;
   RegistryKey* key = nullptr;
@@ -45,7 +45,7 @@ RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
       // A new key is named as given below its parent, whose own name keeps its first case.
       const std::u16string name =
           key ? key->path + u'\\' + std::u16string(element) : std::u16string(element);
-      it = keys_.emplace(folded, RegistryKey{name, {}}).first;
+      it = keys_.emplace(folded, RegistryKey{name, {}, isVolatile}).first;
       if (created) *created = true;
     }
     key = &it->second;
@@ -55,6 +55,18 @@ RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created) {
     key = &keys_.try_emplace(u"", RegistryKey{}).first->second;
   }
   return *key;
+}
+
+bool Registry::BelowVolatile(std::u16string_view path) const {
+  std::u16string folded;
+  for (std::u16string_view element : SplitPath(path)) {
+    if (!folded.empty()) folded += u'\\';
+    folded += FoldCase(element);
+    const auto it = keys_.find(folded);
+    if (it == keys_.end()) return false;
+    if (it->second.isVolatile) return true;
+  }
+  return false;
 }
 
 RegistryKey* Registry::FindKey(std::u16string_view path) {

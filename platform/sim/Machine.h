@@ -49,15 +49,19 @@ struct RegistryValue {
 struct RegistryKey {
   std::u16string path;                // below HKEY_LOCAL_MACHINE, as first created
   std::vector<RegistryValue> values;  // in the order they were first set
+  bool isVolatile = false;            // gone at the next start: never saved
   bool operator==(const RegistryKey&) const = default;
 };
 
 // Keys and value names compare without regard to case; a key exists with every key above it.
 class Registry {
  public:
-  // Creates the key and every missing key above it; `created` tells whether any was missing.
-  // Empty path elements are ignored.
-  RegistryKey& CreateKey(std::u16string_view path, bool* created = nullptr);
+  // Creates the key and every missing key above it, volatile or not; `created` tells whether any
+  // was missing. Empty path elements are ignored.
+  RegistryKey& CreateKey(std::u16string_view path, bool* created = nullptr,
+                         bool isVolatile = false);
+  // Whether creating `path` would make a key below a volatile one.
+  bool BelowVolatile(std::u16string_view path) const;
   RegistryKey* FindKey(std::u16string_view path);
   const RegistryKey* FindKey(std::u16string_view path) const;
   bool HasSubKeys(std::u16string_view path) const;

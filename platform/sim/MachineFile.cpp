@@ -346,7 +346,11 @@ std::string SaveMachine(const Machine& machine) {
   text += "  \"registry\": {";
   bool firstKey = true;
   for (const auto& [folded, key] : machine.registry.Keys()) {
-    if (key.path.empty() || (key.values.empty() && machine.registry.HasSubKeys(key.path))) continue;
+    // Volatile keys last until the next start, which a saved machine is.
+    if (key.path.empty() || key.isVolatile ||
+        (key.values.empty() && machine.registry.HasSubKeys(key.path))) {
+      continue;
+    }
     text += (firstKey ? "\n    " : ",\n    ") + ordered_json(ToUtf8(key.path)).dump() + ": {";
     for (std::size_t i = 0; i < key.values.size(); ++i) {
       const RegistryValue& value = key.values[i];

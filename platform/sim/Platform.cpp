@@ -147,17 +147,41 @@ Status CheckDeletable(const std::string& linux) {
   return kErrorSuccess;
 }
 
+// A file that is not there: only the file, or the folder it would be in as well.
+Status Missing(const std::string& linux) {
+  const std::size_t slash = linux.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return kErrorFileNotFound;
+  struct stat info {};
+  return ::stat(linux.substr(0, slash).c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+             ? kErrorFileNotFound
+             : kErrorPathNotFound;
+}
+
 Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t share,
                 std::uint32_t disposition, Handle* file) {
+  if (path.empty()) return kErrorPathNotFound;
   const std::string linux = LinuxPath(path);
   const bool write = (access & kGenericWrite) != 0;
   int flags = write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
-  if (disposition == kCreateAlways) {
-    flags |= O_CREAT | O_TRUNC;
-  } else if (disposition == kCreateNew) {
-    flags |= O_CREAT | O_EXCL;
-  } else if (disposition != kOpenExisting) {
-    return kErrorInvalidParameter;
+  switch (disposition) {
+    case kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case kOpenExisting:
+      break;
+    case kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case kTruncateExisting:
+      // Emptying a file needs the right to write it.
+      if (!write) return kErrorInvalidParameter;
+      flags |= O_TRUNC;
+      break;
+    default:
+      return kErrorInvalidParameter;
   }
   struct stat info {};
   if (::stat(linux.c_str(), &info) == 0) {
@@ -170,7 +194,10 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
     }
   }
   const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == EEXIST ? kErrorFileExists : FromErrno(errno);
+  if (fd < 0) {
+    if (errno == EEXIST) return kErrorFileExists;
+    return errno == ENOENT ? Missing(linux) : FromErrno(errno);
+  }
   ::fstat(fd, &info);
   Machine::OpenObject object{Kind::File, std::u16string(path), 0, u"", 0, fd, access, share};
   object.device = info.st_dev;
@@ -190,7 +217,14 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
                              {desiredAccess, shareMode, creationDisposition, flagsAndAttributes})) {
     return status;
   }
-  if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) return OpenDevice(path, file);
+  if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) {
+    // A mounted volume is open already, for reading and writing: as Windows documents for
+    // volumes, only an open that shares both may join (Wine's test driver enforces no sharing).
+    if ((shareMode & (kFileShareRead | kFileShareWrite)) != (kFileShareRead | kFileShareWrite)) {
+      return kErrorSharingViolation;
+    }
+    return OpenDevice(path, file);
+  }
   return OpenFile(path, desiredAccess, shareMode, creationDisposition, file);
 }
 
@@ -205,6 +239,7 @@ Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuff
     return kErrorInvalidFunction;
   }
   if (object->queryError) return object->queryError;
+  if (!outBuffer && outBufferSize != 0) return kErrorInvalidUserBuffer;
   if (outBufferSize < sizeof(VolumeNumber)) return kErrorInsufficientBuffer;
   VolumeNumber answer{};
   answer.VolumeNumber = object->volumeNumber;
@@ -227,6 +262,7 @@ Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint3
   if (!object) return kErrorInvalidHandle;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericRead)) return kErrorAccessDenied;
+  if (!buffer && bytesToRead != 0) return kErrorNoAccess;
   // One request reads what the file holds, up to the size asked.
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   const std::uint32_t wanted = std::min(bytesToRead, limit);
@@ -251,6 +287,7 @@ Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
   if (!object) return kErrorInvalidHandle;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
+  if (!buffer && bytesToWrite != 0) return kErrorInvalidUserBuffer;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   const std::uint32_t wanted = std::min(bytesToWrite, limit);
   while (*bytesWritten < wanted) {
@@ -344,10 +381,12 @@ Status DeleteFileW(const char16_t* fileName) {
 
 Heap GetProcessHeap() { return kProcessHeap; }
 
+// Stricter than Windows, which knows flags such as HEAP_ZERO_MEMORY: ZOLTMgr asks for none, and
+// one given by mistake would change what the block holds, or how a failure shows.
 void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes) {
   Machine& machine = TheMachine();
   if (machine.Enter("HeapAlloc", u"", {flags, static_cast<std::uint32_t>(bytes)}) ||
-      heap != kProcessHeap) {
+      heap != kProcessHeap || flags != 0) {
     return nullptr;
   }
   void* block = std::malloc(std::max<std::size_t>(bytes, 1));
@@ -361,7 +400,7 @@ void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes) {
 Status HeapFree(Heap heap, std::uint32_t flags, void* block) {
   Machine& machine = TheMachine();
   machine.Enter("HeapFree", u"", {flags});
-  if (heap != kProcessHeap || !machine.open.heapBlocks.erase(block)) {
+  if (heap != kProcessHeap || flags != 0 || !machine.open.heapBlocks.erase(block)) {
     ++machine.badReleases;
     return kErrorInvalidParameter;
   }
@@ -404,7 +443,8 @@ Status SetupDiEnumDeviceInterfaces(DevInfoSet set, const Guid* interfaceClassGui
     return status;
   }
   if (!open) return kErrorInvalidHandle;
-  if (interfaceData->cbSize != kDeviceInterfaceDataSize) return kErrorInvalidUserBuffer;
+  // A record of the wrong size is a wrong parameter, as Wine's setupapi answers it.
+  if (interfaceData->cbSize != kDeviceInterfaceDataSize) return kErrorInvalidParameter;
   if (!volume || !(*interfaceClassGuid == kGuidDevinterfaceVolume)) return kErrorNoMoreItems;
   interfaceData->InterfaceClassGuid = kGuidDevinterfaceVolume;
   interfaceData->Flags = 1;  // SPINT_ACTIVE
@@ -425,17 +465,19 @@ Status SetupDiGetDeviceInterfaceDetailW(DevInfoSet set, DeviceInterfaceData* int
   }
   if (!open) return kErrorInvalidHandle;
   if (!volume || interfaceData->cbSize != kDeviceInterfaceDataSize) return kErrorInvalidParameter;
-  if (devInfoData && devInfoData->cbSize != kDevInfoDataSize) return kErrorInvalidUserBuffer;
   const std::uint32_t required = static_cast<std::uint32_t>(
       offsetof(DeviceInterfaceDetailData, DevicePath) + 2 * (volume->devicePath.size() + 1));
   if (requiredSize) *requiredSize = required;
   if (!detail) return detailSize == 0 ? kErrorInsufficientBuffer : kErrorInvalidUserBuffer;
+  // Windows takes the 64-bit fixed part's size alone (Wine also takes the 32-bit one).
   if (detail->cbSize != kDeviceInterfaceDetailDataSize) return kErrorInvalidUserBuffer;
   if (detailSize < required) return kErrorInsufficientBuffer;
   char16_t* path = detail->DevicePath;
   std::copy(volume->devicePath.begin(), volume->devicePath.end(), path);
   path[volume->devicePath.size()] = u'\0';
-  if (devInfoData) {
+  // A device record of the wrong size is left as it is, as Wine's setupapi leaves it; the
+  // instance-ID call then refuses it.
+  if (devInfoData && devInfoData->cbSize == kDevInfoDataSize) {
     devInfoData->ClassGuid = kVolumeClassGuid;
     devInfoData->DevInst = static_cast<std::uint32_t>(interfaceData->Reserved);
     devInfoData->Reserved = interfaceData->Reserved;
@@ -454,10 +496,13 @@ Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, cha
     return status;
   }
   if (!open) return kErrorInvalidHandle;
-  if (!devInfoData || devInfoData->cbSize != kDevInfoDataSize) return kErrorInvalidUserBuffer;
+  if (!devInfoData || devInfoData->cbSize != kDevInfoDataSize) return kErrorInvalidParameter;
   if (!volume) return kErrorInvalidParameter;
   const auto required = static_cast<std::uint32_t>(volume->instanceId.size() + 1);
   if (requiredSize) *requiredSize = required;
+  // Room without a buffer is no size query: refused, as the detail call refuses it (Wine's
+  // setupapi writes through the null pointer instead).
+  if (!instanceId && instanceIdSize != 0) return kErrorInvalidUserBuffer;
   if (!instanceId || instanceIdSize < required) return kErrorInsufficientBuffer;
   std::copy(volume->instanceId.begin(), volume->instanceId.end(), instanceId);
   instanceId[volume->instanceId.size()] = u'\0';
@@ -490,9 +535,13 @@ Status RegCreateKeyExW(RegKey key, const char16_t* subKey, std::uint32_t options
     base = parent->path + u'\\';
   }
   if (path.starts_with(u'\\')) return 161;  // ERROR_BAD_PATHNAME
+  const std::u16string full = base + std::u16string(path);
+  const bool isVolatile = (options & kRegOptionVolatile) != 0;
+  if (!isVolatile && !machine.registry.FindKey(full) && machine.registry.BelowVolatile(full)) {
+    return kErrorChildMustBeVolatile;
+  }
   bool created = false;
-  const sim::RegistryKey& opened =
-      machine.registry.CreateKey(base + std::u16string(path), &created);
+  const sim::RegistryKey& opened = machine.registry.CreateKey(full, &created, isVolatile);
   machine.registryChanged |= created;
   const std::uintptr_t id = machine.NextId();
   machine.open.keys.emplace(id, Machine::OpenKey{opened.path, samDesired});
@@ -541,7 +590,7 @@ Status RegSetValueExW(RegKey key, const char16_t* valueName, std::uint32_t type,
   if (Status status = machine.Enter("RegSetValueExW", name, {type, dataSize})) return status;
   Machine::OpenKey* open = nullptr;
   if (Status status = OpenKeyFor(key, kKeySetValue, &open)) return status;
-  if (!data && dataSize) return kErrorInvalidParameter;
+  if (!data && dataSize) return kErrorNoAccess;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   // Like Windows, a string whose data does not end in a zero character gets the character just
   // past the data as well when that one is zero: the caller's buffer is read one character

@@ -44,6 +44,14 @@ TEST_F(FileContractTest, CreateNewOpensNothingThatExists) {
   EXPECT_EQ(Open("d", kReadWrite, kFileShareRead, kCreateNew, file), kErrorFileExists);
   EXPECT_EQ(Open("n", kReadWrite, kFileShareRead, kCreateNew, file), kErrorSuccess);
   EXPECT_EQ(ReadBytes(File("a")), std::vector<std::uint8_t>{1});
+  // Below a folder that is not there, or no name at all: the path, not the file, is missing.
+  EXPECT_EQ(Open("missing\\a", kReadWrite, kFileShareRead, kCreateNew, file), kErrorPathNotFound);
+  EXPECT_EQ(Open("missing\\a", kGenericRead, kFileShareRead, kOpenExisting, file),
+            kErrorPathNotFound);
+  EXPECT_EQ(Open("b", kGenericRead, kFileShareRead, kOpenExisting, file), kErrorFileNotFound);
+  EXPECT_EQ(CreateFileW(u"", kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal,
+                        file.put()),
+            kErrorPathNotFound);
 }
 
 TEST_F(FileContractTest, SharingModes) {
@@ -106,6 +114,18 @@ TEST_F(FileContractTest, DeleteNeedsAClosedFile) {
   EXPECT_EQ(DeleteFileW(Path("d").c_str()), kErrorAccessDenied);
   EXPECT_EQ(DeleteFileW(Path("a").c_str()), kErrorSuccess);
   EXPECT_EQ(DeleteFileW(Path("a").c_str()), kErrorFileNotFound);
+}
+
+TEST_F(FileContractTest, NoBufferWithASizeIsRefused) {
+  WriteBytes(File("a"), {1, 2, 3, 4});
+  UniqueHandle file;
+  ASSERT_EQ(Open("a", kReadWrite, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  std::uint32_t done = 7;
+  EXPECT_EQ(ReadFile(file.get(), nullptr, 4, &done), kErrorNoAccess);
+  EXPECT_EQ(WriteFile(file.get(), nullptr, 4, &done), kErrorInvalidUserBuffer);
+  EXPECT_EQ(WriteFile(file.get(), nullptr, 0, &done), kErrorSuccess);
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(ReadBytes(File("a")), (std::vector<std::uint8_t>{1, 2, 3, 4}));
 }
 
 TEST_F(FileContractTest, AFileIsNoConsole) {

@@ -148,6 +148,32 @@ TEST_F(RegistryContractTest, MissingValue) {
   EXPECT_EQ(RegDeleteValueW(key.get(), u"Protected"), kErrorFileNotFound);
 }
 
+TEST_F(RegistryContractTest, VolatileKeysHaveVolatileChildrenOnly) {
+  UniqueRegKey key;
+  // The keys that the create makes above it are volatile too.
+  const std::u16string path = base_ + u"\\v";
+  ASSERT_EQ(RegCreateKeyExW(HKeyLocalMachine(), path.c_str(), kRegOptionVolatile,
+                            kKeyQueryValue | kKeySetValue, key.put()),
+            kErrorSuccess);
+  const std::u16string child = path + u"\\c";
+  EXPECT_EQ(RegCreateKeyExW(HKeyLocalMachine(), child.c_str(), kRegOptionNonVolatile,
+                            kKeyQueryValue | kKeySetValue, key.put()),
+            kErrorChildMustBeVolatile);
+  EXPECT_EQ(RegCreateKeyExW(HKeyLocalMachine(), child.c_str(), kRegOptionVolatile,
+                            kKeyQueryValue | kKeySetValue, key.put()),
+            kErrorSuccess);
+}
+
+TEST_F(RegistryContractTest, NoDataWithASizeIsRefused) {
+  UniqueRegKey key = Create(u"n");
+  EXPECT_EQ(RegSetValueExW(key.get(), u"V", kRegBinary, nullptr, 4), kErrorNoAccess);
+  EXPECT_EQ(RegSetValueExW(key.get(), u"V", kRegBinary, nullptr, 0), kErrorSuccess);
+  std::uint32_t type = 0;
+  std::uint32_t size = 4;
+  EXPECT_EQ(RegQueryValueExW(key.get(), u"V", &type, nullptr, &size), kErrorSuccess);
+  EXPECT_EQ(size, 0u);
+}
+
 TEST_F(RegistryContractTest, SetReplacesWithExactlyTheGivenBytes) {
   UniqueRegKey key = Create(u"r");
   Set(key, u"V", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
