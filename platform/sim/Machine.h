@@ -121,6 +121,8 @@ class Machine {
   std::vector<Fault> faults;
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
+  // The long form of that path, when it has one of its own (as a path with 8.3 names has).
+  std::optional<std::string> longModuleFileName;
   // Printed text also goes to standard output, as UTF-8.
   bool echoConsole = false;
   // Whether the program's standard output is a console (GetConsoleMode answers for it) or a

@@ -654,11 +654,18 @@ Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t*
 
 Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
                         std::uint32_t* length) {
-  const std::u16string path(shortPath);
-  if (Status status = TheMachine().Enter("GetLongPathNameW", path, {size})) return status;
-  struct stat info {};
-  if (::stat(LinuxPath(path).c_str(), &info) != 0) return FromErrno(errno);
-  // Linux names have one form only. Too little room: the room needed, terminator included.
+  Machine& machine = TheMachine();
+  std::u16string path(shortPath);
+  if (Status status = machine.Enter("GetLongPathNameW", path, {size})) return status;
+  if (machine.longModuleFileName && machine.moduleFileName &&
+      path == sim::ToUtf16(*machine.moduleFileName)) {
+    path = sim::ToUtf16(*machine.longModuleFileName);
+  } else {
+    // Linux names have one form only.
+    struct stat info {};
+    if (::stat(LinuxPath(path).c_str(), &info) != 0) return FromErrno(errno);
+  }
+  // Too little room: the room needed, terminator included.
   if (path.size() + 1 > size) {
     *length = static_cast<std::uint32_t>(path.size() + 1);
     return kErrorSuccess;

@@ -41,13 +41,6 @@ class TransferTest : public SimTest {
                                                  }) -
                                     calls.begin());
   }
-  static std::size_t LastCall(std::string_view call) {
-    const auto& calls = machine().calls;
-    for (std::size_t i = calls.size(); i-- > 0;) {
-      if (calls[i].call == call) return i;
-    }
-    return calls.size();
-  }
   std::u16string FilePath(const char* name) const {
     return sim::ToUtf16(programDir().string()) + u"\\" + sim::ToUtf16(name);
   }
@@ -83,7 +76,8 @@ struct ExportCase {
   std::u16string file;
   int exitCode;
   std::u16string printed;
-  bool existing = false;  // a.dat holds an earlier file
+  bool existing = false;   // a.dat holds an earlier file
+  bool emptyList = false;  // C:'s list value holds no bytes
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -114,6 +108,7 @@ const ExportCase kExportCases[] = {
     {"HeadWriteShort", {{"WriteFile", {}, 0, 0, {}, 55}}, u"a.dat", 3, kWriteFailed, true},
     {"ListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed},
     {"ListWriteShort", {{"WriteFile", {}, 0, 1, {}, 11}}, u"a.dat", 4, kWriteFailed, true},
+    {"EmptyListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed, true, true},
     {"FlushFails", {{"FlushFileBuffers", {}, 112, 0}}, u"a.dat", 5, kCloseFailed, true},
     {"CloseFails", {{"CloseHandle", u"a.dat.~1.tmp", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
     {"ReplaceFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
@@ -126,6 +121,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const ExportCase& c = GetParam();
   const std::vector<std::uint8_t> earlier(134, 0xEE);
   if (c.existing) WriteBytes(File("a.dat"), earlier);
+  if (c.emptyList) machine().registry.SetValue(kKeyC, u"ExclusionList", kRegMultiSz, {});
   machine().faults = c.faults;
   // A fault on "a.dat..." is one on that file's whole path.
   for (sim::Fault& fault : machine().faults) {
@@ -202,6 +198,8 @@ const ImportCase kImportCases[] = {
     {"HeadReadFails", kExported, false, {{"ReadFile", {}, 23, 0}}, 2, kReadFailed},
     {"ListShort", Cut(kExported, 67), false, {}, 3, kReadFailed},
     {"ListReadFails", kExported, false, {{"ReadFile", {}, 23, 1}}, 3, kReadFailed},
+    {"HeadReadShort", kExported, false, {{"ReadFile", {}, 0, 0, {}, 55}}, 2, kReadFailed},
+    {"ListReadShort", kExported, false, {{"ReadFile", {}, 0, 1, {}, 11}}, 3, kReadFailed},
     {"ListClaimsFourGiB", SettingsFile(1, 2, 3, 4, 5, 0xFFFFFFFF, {}), false, {}, 3, kReadFailed},
     {"FileSizeUnknown", kExported, false, {{"GetFileSizeEx", {}, 1, 0}}, 3, kReadFailed},
     {"SetFails",

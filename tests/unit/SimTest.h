@@ -27,6 +27,15 @@ class SimTest : public ::testing::Test {
   void TearDown() override { ExpectNothingOpen(); }
 
   static sim::Machine& machine() { return sim::TheMachine(); }
+
+  // The index in the call log of the last call of `call`, or the log's size when none was made.
+  static std::size_t LastCall(std::string_view call) {
+    const auto& calls = machine().calls;
+    for (std::size_t i = calls.size(); i-- > 0;) {
+      if (calls[i].call == call) return i;
+    }
+    return calls.size();
+  }
   const std::filesystem::path& programDir() const { return programDir_.path(); }
 
   static void ExpectNothingOpen() {

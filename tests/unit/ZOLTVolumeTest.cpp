@@ -77,8 +77,13 @@ INSTANTIATE_TEST_SUITE_P(Paths, SettingsKeyTest, ::testing::ValuesIn(kKeyCases),
 
 TEST_F(StoreTest, KeyFailures) {
   UniqueRegKey key;
-  machine().faults = {{"HeapAlloc", {}, 14, 2}};  // after the lookup's detail and ID blocks
+  // After the lookup's two detail blocks and its ID: the key path's block, for the prefix, the
+  // 8 characters after the ID's first 15, the terminator and one spare.
+  machine().faults = {{"HeapAlloc", {}, 14, 3}};
   EXPECT_EQ(OpenVolumeSettingsKey(u"C:", key.put()), kErrorOutOfMemory);
+  ASSERT_EQ(machine().CallCount("HeapAlloc"), 4);
+  EXPECT_EQ(machine().calls[LastCall("HeapAlloc")].arguments[1], (56u + 8 + 2) * 2);
+  EXPECT_EQ(machine().CallCount("RegCreateKeyExW"), 0);
   machine().faults = {{"RegCreateKeyExW", {}, 5, 0}};
   EXPECT_EQ(OpenVolumeSettingsKey(u"C:", key.put()), kErrorAccessDenied);
   EXPECT_EQ(OpenVolumeSettingsKey(u"Q:", key.put()), kErrorFileNotFound);
@@ -146,6 +151,9 @@ const ReadCase kReadCases[] = {
     {"ListFull",
      [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8192, 7)); },
      true, 6, true, 8192},
+    {"ListOneOverTheRoom",
+     [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8193, 7)); },
+     false, 6, true, 8193},
     {"ListTooLong",
      [](auto& r) { Set(r, u"ExclusionList", kRegMultiSz, std::vector<std::uint8_t>(8194, 7)); },
      false, 6, true, 8194},
@@ -208,6 +216,9 @@ TEST_F(StoreTest, ListMissingButLookupFailingIsNoEmptyList) {
   VolumeSettings settings;
   EXPECT_FALSE(ZOLTVolume(u"C:").GetSettings(settings));
   EXPECT_EQ(machine().CallCount("RegQueryValueExW"), 5);
+  // No key was opened for the list: its size is 0, whatever room its buffer has.
+  EXPECT_TRUE(settings.ExclusionList);
+  EXPECT_EQ(settings.ExclusionListSize, 0u);
 }
 
 VolumeSettings Record(std::uint32_t protect, std::vector<std::uint8_t> list) {
@@ -264,18 +275,28 @@ TEST_F(StoreTest, RefusedDeletionFails) {
   EXPECT_EQ(Data(u"ExclusionList"), kList);
 }
 
-TEST_F(StoreTest, RefusedWriteStopsAndUndoesNothing) {
+// Each value in its turn refused: those before it hold the new data, it and those after it the
+// old, and no write is tried after the refused one.
+class RefusedWriteTest : public StoreTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RefusedWriteTest, StopsAndUndoesNothing) {
+  const char16_t* const names[] = {u"Protected", u"MaxCacheSize", u"YellowLevel",
+                                   u"RedLevel",  u"GreenLevel",   u"ExclusionList"};
+  const std::vector<std::uint8_t> before[] = {LittleEndian(1, 4),  LittleEndian(0x40000000, 8),
+                                              LittleEndian(70, 8), LittleEndian(90, 8),
+                                              LittleEndian(50, 8), kList};
+  const std::vector<std::uint8_t> after[] = {LittleEndian(0, 4),  Bytes({8, 7, 6, 5, 4, 3, 2, 1}),
+                                             LittleEndian(16, 8), LittleEndian(32, 8),
+                                             LittleEndian(48, 8), Bytes({1, 2})};
+  const int refused = GetParam();
   SetAll();
-  machine().faults = {{"RegSetValueExW", u"YellowLevel", kErrorAccessDenied, 0}};
+  machine().faults = {{"RegSetValueExW", names[refused], kErrorAccessDenied, 0}};
   EXPECT_FALSE(ZOLTVolume(u"C:").SetSettings(Record(0, Bytes({1, 2}))));
-  EXPECT_EQ(Data(u"Protected"), LittleEndian(0, 4));
-  EXPECT_EQ(Data(u"MaxCacheSize"), Bytes({8, 7, 6, 5, 4, 3, 2, 1}));
-  EXPECT_EQ(Data(u"YellowLevel"), LittleEndian(70, 8));
-  EXPECT_EQ(Data(u"RedLevel"), LittleEndian(90, 8));
-  EXPECT_EQ(Data(u"GreenLevel"), LittleEndian(50, 8));
-  EXPECT_EQ(Data(u"ExclusionList"), kList);
-  EXPECT_EQ(machine().CallCount("RegSetValueExW"), 3);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Data(names[i]), i < refused ? after[i] : before[i]) << i;
+  EXPECT_EQ(machine().CallCount("RegSetValueExW"), refused + 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Values, RefusedWriteTest, ::testing::Range(0, 6));
 
 TEST_F(StoreTest, RoundTripOfAnEmptyList) {
   SetSettingsValues(machine(), kKey, 1, 2, 3, 4, 5, {});
