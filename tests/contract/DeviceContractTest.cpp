@@ -26,28 +26,24 @@ class DeviceContractTest : public ::testing::Test {
     ASSERT_EQ(SetupDiGetClassDevsW(&kGuidDevinterfaceVolume, kDigcfPresent | kDigcfDeviceInterface,
                                    set_.put()),
               kErrorSuccess);
-    // T:'s interface, and its device information record.
+    // T:'s interface (Wine spells device paths in its own case), and its device record.
+    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - 32 : c; };
     interface_.cbSize = kDeviceInterfaceDataSize;
     for (std::uint32_t index = 0;; ++index) {
       ASSERT_EQ(
           SetupDiEnumDeviceInterfaces(set_.get(), &kGuidDevinterfaceVolume, index, &interface_),
           kErrorSuccess);
-      std::vector<std::uint8_t> buffer(2048);
-      auto* detail = reinterpret_cast<DeviceInterfaceDetailData*>(buffer.data());
+      std::vector<std::uint8_t> room(2048);
+      auto* detail = reinterpret_cast<DeviceInterfaceDetailData*>(room.data());
       detail->cbSize = kDeviceInterfaceDetailDataSize;
       device_.cbSize = kDevInfoDataSize;
       ASSERT_EQ(SetupDiGetDeviceInterfaceDetailW(set_.get(), &interface_, detail, 2048, nullptr,
                                                  &device_),
                 kErrorSuccess);
-      std::u16string path(detail->DevicePath);
-      std::transform(path.begin(), path.end(), path.begin(), [](char16_t c) {
-        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-      });
-      std::u16string wanted = kTestInterface;
-      std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](char16_t c) {
-        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-      });
-      if (path == wanted) break;
+      if (std::ranges::equal(std::u16string_view(detail->DevicePath), kTestInterface, {}, upper,
+                             upper)) {
+        break;
+      }
     }
   }
 
