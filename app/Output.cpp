@@ -19,8 +19,8 @@ Handle ConsoleOutput() {
   return GetConsoleMode(output, &mode) == kErrorSuccess ? output : nullptr;
 }
 
-}  // namespace
-
+// `text` as a byte stream gets it: each character above U+00FF (a surrogate pair is one) becomes
+// "?".
 std::u16string WithoutWideCharacters(std::u16string_view text) {
   std::u16string narrow;
   narrow.reserve(text.size());
@@ -35,6 +35,8 @@ std::u16string WithoutWideCharacters(std::u16string_view text) {
   }
   return narrow;
 }
+
+}  // namespace
 
 void Print(std::u16string_view text) {
   if (const Handle console = ConsoleOutput()) {

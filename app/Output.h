@@ -13,7 +13,3 @@ void Print(std::u16string_view text);
 
 // Prints `format` with its "%s" replaced by `argument`, exactly as typed.
 void Print(std::u16string_view format, std::u16string_view argument);
-
-// `text` as a byte stream gets it: each character above U+00FF (a surrogate pair is one) becomes
-// "?".
-std::u16string WithoutWideCharacters(std::u16string_view text);

@@ -100,16 +100,15 @@ std::uint32_t Number(const json& value, const std::string& where) {
   return value.get<std::uint32_t>();
 }
 
-std::uint32_t OptionalNumber(const json& object, const std::string& where, const char* name) {
-  const auto it = object.find(name);
-  return it == object.end() ? 0 : Number(*it, where + "." + name);
-}
-
 std::optional<std::uint32_t> NumberIfThere(const json& object, const std::string& where,
                                            const char* name) {
   const auto it = object.find(name);
   if (it == object.end()) return std::nullopt;
   return Number(*it, where + "." + name);
+}
+
+std::uint32_t OptionalNumber(const json& object, const std::string& where, const char* name) {
+  return NumberIfThere(object, where, name).value_or(0);
 }
 
 std::u16string ManagerName(const json& value, const std::string& where) {

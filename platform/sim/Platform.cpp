@@ -365,8 +365,11 @@ Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName
   if (Status status = CheckWholeFile(from)) return status;
   if (Exists(to)) {
     if (!(flags & kMovefileReplaceExisting)) return kErrorAlreadyExists;
-    // An open file is not replaced, whether its handles would share deletion or not.
-    if (CheckWholeFile(to) != kErrorSuccess || !HoldersOf(to).empty()) return kErrorAccessDenied;
+    // Neither a folder nor an open file is replaced, whatever its handles would share.
+    struct stat info {};
+    if (::stat(to.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || !HoldersOf(to).empty()) {
+      return kErrorAccessDenied;
+    }
   }
   return ::rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
 }

@@ -123,14 +123,6 @@ TEST_F(WineExeTest, ManifestIsTheApplicationManifestResource) {
       manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"),
       std::string::npos);
   EXPECT_NE(manifest.find(R"(>true</dpiAware>)"), std::string::npos);
-  EXPECT_NE(manifest.find(R"(>true</longPathAware>)"), std::string::npos);
-  // Windows 7, 8, 8.1, and 10 and 11.
-  for (const char* os :
-       {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
-        "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
-    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos)
-        << os;
-  }
 }
 
 std::wstring VersionString(const std::vector<char>& info, const wchar_t* name) {
