@@ -39,6 +39,23 @@ bool IsOption(std::u16string_view argument, std::u16string_view option) {
   return std::ranges::equal(argument, option, {}, FoldAsciiLetter, FoldAsciiLetter);
 }
 
+// Before anything can load a DLL: from now on none comes from the program's own folder, which
+// others may be able to write to. Windows 7 without its update KB2533623 has no
+// SetDefaultDllDirectories, and would refuse to start a program that imports it: there the
+// program goes on without, as it does when the call fails. The DLLs that it imports are known
+// DLLs, which Windows takes from System32 in any case.
+void RestrictDllSearch() {
+  using namespace platform;
+  Module kernel32 = nullptr;
+  Procedure setDefaultDllDirectories = nullptr;
+  if (GetModuleHandleW(u"kernel32.dll", &kernel32) != kErrorSuccess ||
+      GetProcAddress(kernel32, "SetDefaultDllDirectories", &setDefaultDllDirectories) !=
+          kErrorSuccess) {
+    return;
+  }
+  static_cast<void>(SetDefaultDllDirectories(setDefaultDllDirectories, kLoadLibrarySearchSystem32));
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(std::span<const std::u16string> arguments) {
@@ -64,9 +81,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::u16string> arguments) {
 }
 
 int RunZOLTMgr(std::span<const std::u16string> arguments) {
-  // Before anything can load a DLL: from now on none comes from the program's own folder, which
-  // others may be able to write to. Without it the program still works as before.
-  static_cast<void>(platform::SetDefaultDllDirectories(platform::kLoadLibrarySearchSystem32));
+  RestrictDllSearch();
   ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.command) return parsed.exitCode;
   Command& command = *parsed.command;

@@ -8,6 +8,12 @@ namespace {
 
 // Enough for the names that earlier runs, cut off before they could clean up, may have left.
 constexpr unsigned kNameAttempts = 100;
+// About two seconds in all.
+constexpr unsigned kRenameRetries = 20;
+constexpr std::uint32_t kRenamePauseMilliseconds = 100;
+
+constexpr std::uint32_t kAccess = kGenericRead | kGenericWrite;
+constexpr std::uint32_t kShare = kFileShareRead;
 
 std::u16string Decimal(unsigned number) {
   std::u16string digits;
@@ -30,10 +36,16 @@ ReplacementFile::~ReplacementFile() {
 }
 
 Status ReplacementFile::Create() {
+  {
+    KFile existing;
+    const Status status = existing.Open(target_, kAccess, kShare, kOpenExisting);
+    if (status != kErrorSuccess && status != kErrorFileNotFound) return status;
+  }
+  const std::u16string directory = target_.substr(0, target_.find_last_of(u"\\/") + 1);
   Status status = kErrorFileExists;
   for (unsigned n = 1; n <= kNameAttempts; ++n) {
-    std::u16string name = target_ + u".~" + Decimal(n) + u".tmp";
-    status = file_.Open(name, kGenericRead | kGenericWrite, kFileShareRead, kCreateNew);
+    std::u16string name = directory + u"ZOLTMgr.~" + Decimal(n) + u".tmp";
+    status = file_.Open(name, kAccess, kShare, kCreateNew);
     if (status == kErrorSuccess) {
       temporary_ = std::move(name);
       return status;
@@ -51,8 +63,17 @@ Status ReplacementFile::Commit() {
   if (Status status = file_.Flush()) return status;
   if (Status status = file_.Close()) return status;
   // One rename within the directory: the name holds the old file or the new one, never neither.
-  const Status status = MoveFileExW(temporary_.c_str(), target_.c_str(),
-                                    kMovefileReplaceExisting | kMovefileWriteThrough);
+  const auto rename = [this] {
+    return MoveFileExW(temporary_.c_str(), target_.c_str(),
+                       kMovefileReplaceExisting | kMovefileWriteThrough);
+  };
+  Status status = rename();
+  for (unsigned retry = 0;
+       retry < kRenameRetries && (status == kErrorAccessDenied || status == kErrorSharingViolation);
+       ++retry) {
+    Sleep(kRenamePauseMilliseconds);
+    status = rename();
+  }
   if (status == kErrorSuccess) temporary_.clear();
   return status;
 }

@@ -19,8 +19,13 @@ class ReplacementFile {
   // Closes and deletes the replacement unless it has taken the target's place.
   ~ReplacementFile();
 
-  // Creates the replacement, empty, in the target's directory: the target's path followed by
-  // ".~N.tmp" for the first N from 1 on that names no file yet. An existing file is never opened.
+  // Fails as a direct create of the target would (CREATE_ALWAYS, with the access and sharing
+  // below), so that the replacement does not get further than the file itself could: an existing
+  // target is opened so, but OPEN_EXISTING, leaving it as it is, and closed again. Then creates
+  // the replacement, empty, for reading and writing and shared for reading only, in the target's
+  // directory (its path up to the last separator): "ZOLTMgr.~N.tmp" for the first N from 1 on
+  // that names no file yet. The name does not grow with the target's, so every name that a
+  // direct create takes is exported. An existing file is never emptied or replaced.
   platform::Status Create();
 
   // One request; true only when it succeeded and wrote exactly `size` bytes.
@@ -30,7 +35,9 @@ class ReplacementFile {
   // (MoveFileExW, replacing an existing target). ReplaceFileW would carry the old file's own
   // attributes and security over, but it works in several steps, and when one of them fails the
   // target may be left renamed away or gone, or a file of its own left behind. The new file has
-  // the security that its directory gives new files. Answers the first status that is not 0.
+  // the security that its directory gives new files. A rename refused because someone has the
+  // target or the replacement open (a virus scanner or an indexer, for a moment) is tried again
+  // for about two seconds. Answers the first status that is not 0.
   platform::Status Commit();
 
  private:

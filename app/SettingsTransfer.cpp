@@ -4,6 +4,7 @@
 #include "app/Output.h"
 #include "app/ProgramDirectory.h"
 #include "app/ReplacementFile.h"
+#include "app/SettingsLock.h"
 #include "platform/Platform.h"
 #include "settings/VolumeSettings.h"
 #include "volume/ZOLTVolume.h"
@@ -42,8 +43,11 @@ int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
   if (!file.ReadExactly(head.data(), kSettingsHeadSize)) return 2;
   DecodeSettingsHead(head, settings);
 
-  // The head's size is only a claim: memory is taken for no more list than the file holds.
+  // No export writes a longer list, and the store would write any length into the registry,
+  // after which no export of the volume could read it.
   const std::uint32_t size = settings.ExclusionListSize;
+  if (size > kMaxExclusionListSize) return 3;
+  // The head's size is only a claim: memory is taken for no more list than the file holds.
   std::uint64_t fileSize = 0;
   if (file.GetSize(&fileSize) != kErrorSuccess || fileSize < kSettingsHeadSize ||
       fileSize - kSettingsHeadSize < size) {
@@ -54,12 +58,23 @@ int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
   return 0;
 }
 
+// The store's read and write, each in its turn with other runs.
+bool GetSettingsInTurn(const ZOLTVolume& store, VolumeSettings& settings) {
+  SettingsLock lock;
+  return lock.Acquire() && store.GetSettings(settings);
+}
+
+bool SetSettingsInTurn(const ZOLTVolume& store, const VolumeSettings& settings) {
+  SettingsLock lock;
+  return lock.Acquire() && store.SetSettings(settings);
+}
+
 }  // namespace
 
 int ExportVolumeSettings(std::u16string volume, std::u16string file) {
   const ZOLTVolume store(volume);
   VolumeSettings settings;
-  if (!store.GetSettings(settings)) {
+  if (!GetSettingsInTurn(store, settings)) {
     Print(kGetFailed);
     return 1;
   }
@@ -94,6 +109,6 @@ int ImportVolumeSettings(std::u16string volume, std::u16string file) {
   }
 
   const ZOLTVolume store(volume);
-  if (!store.SetSettings(settings)) return Report(kSetFailed, file, 4);
+  if (!SetSettingsInTurn(store, settings)) return Report(kSetFailed, file, 4);
   return Report(kImported, file, 0);
 }

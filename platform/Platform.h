@@ -18,10 +18,12 @@
 namespace platform {
 
 using Status = std::uint32_t;
-using Handle = void*;      // HANDLE of a file or device
-using DevInfoSet = void*;  // HDEVINFO
-using RegKey = void*;      // HKEY
-using Heap = void*;        // HANDLE of a heap
+using Handle = void*;          // HANDLE of a file or device
+using DevInfoSet = void*;      // HDEVINFO
+using RegKey = void*;          // HKEY
+using Heap = void*;            // HANDLE of a heap
+using Module = void*;          // HMODULE
+using Procedure = void (*)();  // FARPROC: the address of an exported function of any type
 
 inline constexpr Status kErrorSuccess = 0;
 inline constexpr Status kErrorInvalidFunction = 1;
@@ -35,6 +37,10 @@ inline constexpr Status kErrorSharingViolation = 32;
 inline constexpr Status kErrorFileExists = 80;
 inline constexpr Status kErrorNotSupported = 50;
 inline constexpr Status kErrorInvalidParameter = 87;
+inline constexpr Status kErrorModNotFound = 126;
+inline constexpr Status kErrorProcNotFound = 127;
+inline constexpr Status kErrorFilenameExcedRange = 206;
+inline constexpr Status kErrorNotOwner = 288;
 inline constexpr Status kErrorInsufficientBuffer = 122;
 inline constexpr Status kErrorMoreData = 234;
 inline constexpr Status kErrorNoAccess = 998;
@@ -57,6 +63,11 @@ inline constexpr std::uint32_t kOpenAlways = 4;
 inline constexpr std::uint32_t kTruncateExisting = 5;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
+
+// WaitForSingleObject: what ended the wait, when it did not fail.
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
 
 // SetDefaultDllDirectories: the System32 folder alone.
 inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x800;
@@ -165,6 +176,16 @@ Status GetConsoleMode(Handle console, std::uint32_t* mode);
 Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
                      std::uint32_t* written);
 
+// kernel32: a named mutex, one for every process that opens the name. No security attributes;
+// the creator does not own it at first, and an existing mutex of that name is opened.
+Status CreateMutexW(const char16_t* name, Handle* mutex);
+// Waits up to `milliseconds` for the object. When the wait does not fail, `*event` tells how it
+// ended: WAIT_OBJECT_0, WAIT_ABANDONED (a mutex whose owner ended without releasing it, now
+// owned by the caller) or WAIT_TIMEOUT.
+Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint32_t* event);
+Status ReleaseMutex(Handle mutex);
+void Sleep(std::uint32_t milliseconds);
+
 // kernel32: the process heap. HeapAlloc answers null when no memory is left.
 Heap GetProcessHeap();
 void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes);
@@ -198,8 +219,13 @@ Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t*
 Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
                         std::uint32_t* length);
 
-// kernel32: where later DLL loads may look.
-Status SetDefaultDllDirectories(std::uint32_t directoryFlags);
+// kernel32: a function that not every Windows has, found at run time. The module is one that
+// the process has loaded already; its handle is not released.
+Status GetModuleHandleW(const char16_t* moduleName, Module* module);
+Status GetProcAddress(Module module, const char* procName, Procedure* procedure);
+// Where later DLL loads may look: SetDefaultDllDirectories, called at the address that
+// GetProcAddress found for it.
+Status SetDefaultDllDirectories(Procedure setDefaultDllDirectories, std::uint32_t directoryFlags);
 
 // C runtime: one wide formatted print to standard output, in which %s takes a wide string.
 void WPrintF(const char16_t* format, const char16_t* argument);

@@ -51,6 +51,9 @@ void DeleteArray(T* array) {
 }
 
 using UniqueHandle = UniqueAny<platform::Handle, &platform::CloseHandle>;
+// A mutex that a wait took, released again; its handle is a UniqueHandle of its own, which must
+// outlive it.
+using UniqueMutexHold = UniqueAny<platform::Handle, &platform::ReleaseMutex>;
 using UniqueDevInfoSet = UniqueAny<platform::DevInfoSet, &platform::SetupDiDestroyDeviceInfoList>;
 using UniqueRegKey = UniqueAny<platform::RegKey, &platform::RegCloseKey>;
 template <typename T>

@@ -32,6 +32,10 @@ struct VolumeSettings {
   ListBuffer ExclusionList;
 };
 
+// The most list data that a volume's settings hold: the store reads no more, so an export never
+// writes more, and an import takes no more into the registry.
+inline constexpr std::uint32_t kMaxExclusionListSize = 8192;
+
 inline constexpr std::size_t kSettingsHeadSize = 56;
 using SettingsHead = std::array<std::uint8_t, kSettingsHeadSize>;
 

@@ -18,7 +18,6 @@ constexpr std::u16string_view kKeyPathPrefix =
     u"System\\CurrentControlSet\\Services\\KvVolRedir\\Parameters\\";
 // The instance ID's first characters ("STORAGE\VOLUME\") are not part of the key name.
 constexpr std::size_t kDroppedInstanceIdLength = 15;
-constexpr std::uint32_t kListRoom = 8192;
 
 constexpr char16_t kProtected[] = u"Protected";
 constexpr char16_t kMaxCacheSize[] = u"MaxCacheSize";
@@ -106,12 +105,12 @@ bool ZOLTVolume::GetSettings(VolumeSettings& settings) const {
     return false;
   }
 
-  settings.ExclusionList = NewListBuffer(kListRoom);
+  settings.ExclusionList = NewListBuffer(kMaxExclusionListSize);
   if (!settings.ExclusionList) return false;
   std::uint32_t size = 0;
   bool absent = false;
   const Status status = ReadValue(kExclusionList, kRegMultiSz, settings.ExclusionList.get(),
-                                  kListRoom, &size, &absent);
+                                  kMaxExclusionListSize, &size, &absent);
   if (absent) {
     // A volume without a list value has an empty list, which is also what an import of an
     // empty list leaves behind.

@@ -145,8 +145,11 @@ void Machine::OpenObjects::Release() {
 }
 
 OpenCounts Machine::Open() const {
+  int owned = 0;
+  for (const auto& [name, mutex] : mutexes) owned += mutex.owned;
   return OpenCounts{static_cast<int>(open.handles.size()), static_cast<int>(open.deviceSets.size()),
-                    static_cast<int>(open.keys.size()), static_cast<int>(open.heapBlocks.size())};
+                    static_cast<int>(open.keys.size()), static_cast<int>(open.heapBlocks.size()),
+                    owned};
 }
 
 int Machine::CallCount(std::string_view call) const {

@@ -97,12 +97,21 @@ struct Fault {
   bool operator==(const Fault&) const = default;
 };
 
+// A named mutex. Another process may hold it (a wait for it then times out), or may have ended
+// while holding it (the next wait takes it and answers WAIT_ABANDONED).
+struct NamedMutex {
+  bool heldElsewhere = false;
+  bool abandoned = false;
+  int owned = 0;  // how often the program took it and has not yet released it
+};
+
 // What is open at a moment.
 struct OpenCounts {
   int handles = 0;
   int deviceSets = 0;
   int keys = 0;
   int heapBlocks = 0;
+  int ownedMutexes = 0;
   bool operator==(const OpenCounts&) const = default;
 };
 
@@ -119,6 +128,7 @@ class Machine {
   std::vector<VolumeInterface> volumeInterfaces;
   Registry registry;
   std::vector<Fault> faults;
+  std::map<std::u16string, NamedMutex> mutexes;  // by name, which is case-sensitive
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
   // The long form of that path, when it has one of its own (as a path with 8.3 names has).
@@ -128,13 +138,16 @@ class Machine {
   // Whether the program's standard output is a console (GetConsoleMode answers for it) or a
   // file or pipe.
   bool consoleOutput = false;
+  // Whether Sleep and a wait that times out take real time; otherwise they only advance `clock`.
+  bool realTime = false;
 
   // What the program did.
   std::u16string console;
   std::vector<CallRecord> calls;
   bool registryChanged = false;
-  int badReleases = 0;  // closes and frees of things that were not open
-  int peakHandles = 0;  // the most handles open at one time
+  int badReleases = 0;      // closes and frees of things that were not open
+  int peakHandles = 0;      // the most handles open at one time
+  std::uint64_t clock = 0;  // milliseconds spent in Sleep and in waits that timed out
 
   OpenCounts Open() const;
   int CallCount(std::string_view call) const;
@@ -149,8 +162,8 @@ class Machine {
                std::vector<std::uint32_t> arguments = {}, std::uint32_t* bytes = nullptr);
 
   struct OpenObject {
-    enum class Kind { Drive, Interface, File } kind;
-    std::u16string path;
+    enum class Kind { Drive, Interface, File, Mutex } kind;
+    std::u16string path;  // the mutex's name, for a mutex
     std::uint32_t volumeNumber = 0;
     std::u16string volumeManagerName;
     Status queryError = 0;

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
@@ -69,6 +71,8 @@ Status FromErrno(int error) {
       return kErrorAccessDenied;
     case ENOSPC:
       return 112;  // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
     default:
       return kErrorGenFailure;
   }
@@ -382,6 +386,67 @@ Status DeleteFileW(const char16_t* fileName) {
   return ::unlink(linux.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
 }
 
+namespace {
+
+// Time passes for real only in the Linux program; tests only see the clock advance.
+void Pass(std::uint32_t milliseconds) {
+  Machine& machine = TheMachine();
+  machine.clock += milliseconds;
+  if (machine.realTime) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace
+
+// The program is alone with the machine: the Linux program holds the machine file's lock for its
+// whole run, so a mutex is only ever held elsewhere when a test says so.
+Status CreateMutexW(const char16_t* name, Handle* mutex) {
+  Machine& machine = TheMachine();
+  const std::u16string mutexName(name ? name : u"");
+  if (Status status = machine.Enter("CreateMutexW", mutexName)) return status;
+  // An unnamed mutex would be the process's own: no other run could see it.
+  if (mutexName.empty()) return kErrorInvalidParameter;
+  machine.mutexes.try_emplace(mutexName);
+  *mutex = NewHandle({Kind::Mutex, mutexName});
+  return kErrorSuccess;
+}
+
+Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint32_t* event) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("WaitForSingleObject", PathOf(object), {milliseconds})) {
+    return status;
+  }
+  auto* open = Find(machine.open.handles, object);
+  if (!open || open->kind != Kind::Mutex) return kErrorInvalidHandle;
+  sim::NamedMutex& mutex = machine.mutexes[open->path];
+  if (mutex.heldElsewhere) {
+    Pass(milliseconds);
+    *event = kWaitTimeout;
+    return kErrorSuccess;
+  }
+  *event = std::exchange(mutex.abandoned, false) ? kWaitAbandoned : kWaitObject0;
+  ++mutex.owned;
+  return kErrorSuccess;
+}
+
+Status ReleaseMutex(Handle mutex) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("ReleaseMutex", PathOf(mutex))) return status;
+  auto* open = Find(machine.open.handles, mutex);
+  if (!open || open->kind != Kind::Mutex) return kErrorInvalidHandle;
+  sim::NamedMutex& named = machine.mutexes[open->path];
+  if (named.owned == 0) {
+    ++machine.badReleases;
+    return kErrorNotOwner;
+  }
+  --named.owned;
+  return kErrorSuccess;
+}
+
+void Sleep(std::uint32_t milliseconds) {
+  TheMachine().Enter("Sleep", u"", {milliseconds});
+  Pass(milliseconds);
+}
+
 Heap GetProcessHeap() { return kProcessHeap; }
 
 // Stricter than Windows, which knows flags such as HEAP_ZERO_MEMORY: ZOLTMgr asks for none, and
@@ -679,10 +744,44 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
   return kErrorSuccess;
 }
 
-Status SetDefaultDllDirectories(std::uint32_t directoryFlags) {
+namespace {
+
+const Module kKernel32 = reinterpret_cast<Module>(std::uintptr_t{0x7ff8'0000'0000});
+
+// What GetProcAddress finds for SetDefaultDllDirectories; never called as it is.
+void SetDefaultDllDirectoriesEntry() {}
+
+}  // namespace
+
+// Only kernel32 is loaded, and it exports SetDefaultDllDirectories: a machine of a Windows that
+// lacks it is one whose GetProcAddress fails with ERROR_PROC_NOT_FOUND.
+Status GetModuleHandleW(const char16_t* moduleName, Module* module) {
+  const std::u16string name(moduleName ? moduleName : u"");
+  if (Status status = TheMachine().Enter("GetModuleHandleW", name)) return status;
+  if (!sim::EqualsIgnoringCase(name, u"kernel32.dll") &&
+      !sim::EqualsIgnoringCase(name, u"kernel32")) {
+    return kErrorModNotFound;
+  }
+  *module = kKernel32;
+  return kErrorSuccess;
+}
+
+Status GetProcAddress(Module module, const char* procName, Procedure* procedure) {
+  const std::string name(procName ? procName : "");
+  if (Status status = TheMachine().Enter("GetProcAddress", sim::ToUtf16(name))) return status;
+  if (module != kKernel32) return kErrorInvalidHandle;
+  // Export names compare exactly.
+  if (name != "SetDefaultDllDirectories") return kErrorProcNotFound;
+  *procedure = &SetDefaultDllDirectoriesEntry;
+  return kErrorSuccess;
+}
+
+Status SetDefaultDllDirectories(Procedure setDefaultDllDirectories, std::uint32_t directoryFlags) {
   if (Status status = TheMachine().Enter("SetDefaultDllDirectories", u"", {directoryFlags})) {
     return status;
   }
+  // Any other address would be a call into the unknown.
+  if (setDefaultDllDirectories != &SetDefaultDllDirectoriesEntry) return kErrorInvalidParameter;
   // LOAD_LIBRARY_SEARCH_APPLICATION_DIR, _USER_DIRS, _SYSTEM32 and _DEFAULT_DIRS.
   constexpr std::uint32_t kKnown = 0x200 | 0x400 | 0x800 | 0x1000;
   return directoryFlags != 0 && !(directoryFlags & ~kKnown) ? kErrorSuccess

@@ -40,6 +40,10 @@ static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeySetValue == KEY_SET_VALUE
 static_assert(kRegDword == REG_DWORD && kRegQword == REG_QWORD && kRegMultiSz == REG_MULTI_SZ);
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
               kErrorFileExists == ERROR_FILE_EXISTS && kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kWaitObject0 == WAIT_OBJECT_0 && kWaitAbandoned == WAIT_ABANDONED &&
+              kWaitTimeout == WAIT_TIMEOUT);
+static_assert(kErrorGenFailure == ERROR_GEN_FAILURE && kErrorNotOwner == ERROR_NOT_OWNER &&
+              kErrorProcNotFound == ERROR_PROC_NOT_FOUND);
 static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER &&
               kErrorMoreData == ERROR_MORE_DATA && kErrorIncorrectSize == ERROR_INCORRECT_SIZE);
 
@@ -47,7 +51,13 @@ const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 const GUID* Win(const Guid* guid) { return reinterpret_cast<const GUID*>(guid); }
 HKEY Win(RegKey key) { return static_cast<HKEY>(key); }
-Status Result(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+// A call that reports failure without a code still failed: no caller may go on as if it had
+// filled what it was given.
+Status LastError() {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+Status Result(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : LastError(); }
 Status RegResult(LSTATUS status) { return static_cast<Status>(status); }
 
 }  // namespace
@@ -57,7 +67,7 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
                    Handle* file) {
   const HANDLE opened = ::CreateFileW(Wide(fileName), desiredAccess, shareMode, nullptr,
                                       creationDisposition, flagsAndAttributes, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  if (opened == INVALID_HANDLE_VALUE) return LastError();
   *file = opened;
   return ERROR_SUCCESS;
 }
@@ -106,7 +116,7 @@ Status DeleteFileW(const char16_t* fileName) { return Result(::DeleteFileW(Wide(
 
 Status GetStdHandle(std::uint32_t stdHandle, Handle* handle) {
   const HANDLE standard = ::GetStdHandle(stdHandle);
-  if (standard == INVALID_HANDLE_VALUE) return GetLastError();
+  if (standard == INVALID_HANDLE_VALUE) return LastError();
   *handle = standard;
   return ERROR_SUCCESS;
 }
@@ -126,6 +136,24 @@ Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
   return Result(succeeded);
 }
 
+Status CreateMutexW(const char16_t* name, Handle* mutex) {
+  const HANDLE created = ::CreateMutexW(nullptr, FALSE, Wide(name));
+  if (!created) return LastError();
+  *mutex = created;
+  return ERROR_SUCCESS;
+}
+
+Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint32_t* event) {
+  const DWORD ended = ::WaitForSingleObject(object, milliseconds);
+  if (ended == WAIT_FAILED) return LastError();
+  *event = ended;
+  return ERROR_SUCCESS;
+}
+
+Status ReleaseMutex(Handle mutex) { return Result(::ReleaseMutex(mutex)); }
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 Heap GetProcessHeap() { return ::GetProcessHeap(); }
 
 void* HeapAlloc(Heap heap, std::uint32_t flags, std::size_t bytes) {
@@ -138,7 +166,7 @@ Status HeapFree(Heap heap, std::uint32_t flags, void* block) {
 
 Status SetupDiGetClassDevsW(const Guid* classGuid, std::uint32_t flags, DevInfoSet* set) {
   const HDEVINFO created = ::SetupDiGetClassDevsW(Win(classGuid), nullptr, nullptr, flags);
-  if (created == INVALID_HANDLE_VALUE) return GetLastError();
+  if (created == INVALID_HANDLE_VALUE) return LastError();
   *set = created;
   return ERROR_SUCCESS;
 }
@@ -215,17 +243,34 @@ Status RegCloseKey(RegKey key) { return RegResult(::RegCloseKey(Win(key))); }
 
 Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length) {
   *length = ::GetModuleFileNameW(nullptr, Wide(fileName), size);
-  return *length == 0 ? GetLastError() : ERROR_SUCCESS;
+  return *length == 0 ? LastError() : ERROR_SUCCESS;
 }
 
 Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint32_t size,
                         std::uint32_t* length) {
   *length = ::GetLongPathNameW(Wide(shortPath), Wide(longPath), size);
-  return *length == 0 ? GetLastError() : ERROR_SUCCESS;
+  return *length == 0 ? LastError() : ERROR_SUCCESS;
 }
 
-Status SetDefaultDllDirectories(std::uint32_t directoryFlags) {
-  return Result(::SetDefaultDllDirectories(directoryFlags));
+Status GetModuleHandleW(const char16_t* moduleName, Module* module) {
+  const HMODULE loaded = ::GetModuleHandleW(Wide(moduleName));
+  if (!loaded) return LastError();
+  *module = loaded;
+  return ERROR_SUCCESS;
+}
+
+// void (*)() stands for a function of any type: the casts to and from it are the documented way
+// to call an address that GetProcAddress found.
+Status GetProcAddress(Module module, const char* procName, Procedure* procedure) {
+  const FARPROC found = ::GetProcAddress(static_cast<HMODULE>(module), procName);
+  if (!found) return LastError();
+  *procedure = reinterpret_cast<Procedure>(found);
+  return ERROR_SUCCESS;
+}
+
+Status SetDefaultDllDirectories(Procedure setDefaultDllDirectories, std::uint32_t directoryFlags) {
+  using Function = BOOL(WINAPI*)(DWORD);
+  return Result(reinterpret_cast<Function>(setDefaultDllDirectories)(directoryFlags));
 }
 
 }  // namespace platform

@@ -11,13 +11,12 @@
 #include "contract/TestVolumes.h"
 #include "platform/Platform.h"
 #include "platform/Unique.h"
+#include "support/Narrow.h"
 #include "volume/VolumeDevice.h"
 
 namespace {
 
 using namespace platform;
-
-std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
 
 class DeviceContractTest : public ::testing::Test {
  protected:

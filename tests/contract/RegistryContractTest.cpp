@@ -14,6 +14,7 @@
 #include "contract/TestKey.h"
 #include "platform/Platform.h"
 #include "platform/Unique.h"
+#include "support/Narrow.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class RegistryContractTest : public ::testing::Test {
     EXPECT_EQ(RegCreateKeyExW(HKeyLocalMachine(), path.c_str(), kRegOptionNonVolatile,
                               kKeyQueryValue | kKeySetValue, key.put()),
               expected)
-        << "creating " << std::string(sub.begin(), sub.end());
+        << "creating " << Narrow(sub);
     return key;
   }
 

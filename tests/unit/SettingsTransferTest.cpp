@@ -53,15 +53,21 @@ TEST_F(TransferTest, ExportWritesHeadAndList) {
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
   EXPECT_EQ(machine().console, u"Export volume settings to a.dat file success!\n");
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
-  const std::size_t create = FirstCall("CreateFileW", FilePath("a.dat"));
+  // The target opened as a direct create would, but left as it is; then a new file beside it,
+  // which takes the target's place.
+  const std::size_t probe = FirstCall("CreateFileW", FilePath("a.dat"));
+  const std::size_t create = FirstCall("CreateFileW", FilePath("ZOLTMgr.~1.tmp"));
   ASSERT_LT(create, machine().calls.size());
-  // A new file beside the target, which then takes the target's place.
-  EXPECT_EQ(machine().calls[create].subject, FilePath("a.dat.~1.tmp"));
-  EXPECT_EQ(machine().calls[create].arguments,
-            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, kCreateNew,
-                                        kFileAttributeNormal}));
-  // The registry is read completely before the file is touched.
-  EXPECT_LT(LastCall("RegQueryValueExW"), create);
+  EXPECT_LT(probe, create);
+  for (const auto& [at, disposition] : {std::pair{probe, kOpenExisting}, {create, kCreateNew}}) {
+    EXPECT_EQ(machine().calls[at].arguments,
+              (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, disposition,
+                                          kFileAttributeNormal}));
+  }
+  // The registry is read completely, in its turn with other runs, before the file is touched.
+  EXPECT_LT(LastCall("WaitForSingleObject"), FirstCall("RegCreateKeyExW"));
+  EXPECT_LT(LastCall("RegQueryValueExW"), LastCall("ReleaseMutex"));
+  EXPECT_LT(LastCall("ReleaseMutex"), probe);
 }
 
 TEST_F(TransferTest, ExportReplacesAnExistingFile) {
@@ -83,6 +89,8 @@ struct ExportCase {
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
 const std::u16string kWriteFailed = u"Write exported volume settings to a.dat file fail!\n";
 const std::u16string kCloseFailed = u"Close exported volume settings a.dat file fail!\n";
+const std::u16string kExported1 = u"Export volume settings to a.dat file success!\n";
+const std::u16string kLongName(255, u'n');  // the longest that a file system takes
 
 const ExportCase kExportCases[] = {
     {"RegistryReadFails",
@@ -91,9 +99,9 @@ const ExportCase kExportCases[] = {
      1,
      u"Get volume settings fail!\n",
      true},
-    {"CreateFails", {{"CreateFileW", u"a.dat.~1.tmp", 5, 0}}, u"a.dat", 2, kCreateFailed},
+    {"CreateFails", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 2, kCreateFailed},
     {"CreateFailsOverAFile",
-     {{"CreateFileW", u"a.dat.~1.tmp", 5, 0}},
+     {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}},
      u"a.dat",
      2,
      kCreateFailed,
@@ -110,9 +118,25 @@ const ExportCase kExportCases[] = {
     {"ListWriteShort", {{"WriteFile", {}, 0, 1, {}, 11}}, u"a.dat", 4, kWriteFailed, true},
     {"EmptyListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed, true, true},
     {"FlushFails", {{"FlushFileBuffers", {}, 112, 0}}, u"a.dat", 5, kCloseFailed, true},
-    {"CloseFails", {{"CloseHandle", u"a.dat.~1.tmp", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
+    {"CloseFails", {{"CloseHandle", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
     {"ReplaceFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
     {"MoveFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed},
+    // Where a direct create of the file would fail, so does the export, before writing.
+    {"TargetRefusesTheCreate",
+     {{"CreateFileW", u"a.dat", 32, 0}},
+     u"a.dat",
+     2,
+     kCreateFailed,
+     true},
+    {"TargetIsTheFolder", {}, u"", 2, u"Create exported volume settings  file fail!\n"},
+    // Someone holds the file for a moment, or for too long.
+    {"ReplaceRefusedAWhile", {{"MoveFileExW", u"a.dat", 32, 0, 20}}, u"a.dat", 0, kExported1, true},
+    {"ReplaceRefusedTooLong", {{"MoveFileExW", u"a.dat", 32, 0, 21}}, u"a.dat", 5, kCloseFailed},
+    {"LongestName",
+     {},
+     kLongName,
+     0,
+     u"Export volume settings to " + kLongName + u" file success!\n"},
 };
 
 class ExportTest : public TransferTest, public ::testing::WithParamInterface<ExportCase> {};
@@ -125,32 +149,35 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   machine().faults = c.faults;
   // A fault on "a.dat..." is one on that file's whole path.
   for (sim::Fault& fault : machine().faults) {
-    if (fault.name && fault.name->starts_with(u"a.dat")) {
+    if (fault.name && (fault.name->starts_with(u"a.dat") || fault.name->starts_with(u"ZOLT"))) {
       fault.name = FilePath(sim::ToUtf8(*fault.name).c_str());
     }
   }
   EXPECT_EQ(ExportVolumeSettings(u"C:", c.file), c.exitCode);
   EXPECT_EQ(machine().console, c.printed);
-  // The file is what it was, or still absent; nothing else is left beside it.
-  if (c.existing) {
+  // The file is what it was, or still absent, or the new one; nothing else is left beside it.
+  if (c.exitCode == 0) {
+    EXPECT_EQ(ReadBytes(programDir() / sim::ToUtf8(c.file)), kExported);
+  } else if (c.existing) {
     EXPECT_EQ(ReadBytes(File("a.dat")), earlier);
   } else {
     EXPECT_FALSE(std::filesystem::exists(File("a.dat")));
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}),
-            c.existing ? 2 : 1);
+            c.existing || c.exitCode == 0 ? 2 : 1);
+  EXPECT_LE(machine().clock, 2000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ExportTest, ::testing::ValuesIn(kExportCases), CaseName());
 
 TEST_F(TransferTest, ExportPassesNamesThatAreTaken) {
   // Left by an earlier run, or anyone's: never opened, never removed.
-  WriteBytes(File("a.dat.~1.tmp"), Bytes({1}));
-  std::filesystem::create_directory(File("a.dat.~2.tmp"));
+  WriteBytes(File("ZOLTMgr.~1.tmp"), Bytes({1}));
+  std::filesystem::create_directory(File("ZOLTMgr.~2.tmp"));
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
-  EXPECT_EQ(ReadBytes(File("a.dat.~1.tmp")), Bytes({1}));
-  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("a.dat.~3.tmp")), 1);
+  EXPECT_EQ(ReadBytes(File("ZOLTMgr.~1.tmp")), Bytes({1}));
+  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~3.tmp")), 1);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 4);
 }
 
@@ -201,6 +228,12 @@ const ImportCase kImportCases[] = {
     {"HeadReadShort", kExported, false, {{"ReadFile", {}, 0, 0, {}, 55}}, 2, kReadFailed},
     {"ListReadShort", kExported, false, {{"ReadFile", {}, 0, 1, {}, 11}}, 3, kReadFailed},
     {"ListClaimsFourGiB", SettingsFile(1, 2, 3, 4, 5, 0xFFFFFFFF, {}), false, {}, 3, kReadFailed},
+    {"ListOverTheLimit",
+     SettingsFile(1, 2, 3, 4, 5, 8193, std::vector<std::uint8_t>(8193, 0x41)),
+     false,
+     {},
+     3,
+     kReadFailed},
     {"FileSizeUnknown", kExported, false, {{"GetFileSizeEx", {}, 1, 0}}, 3, kReadFailed},
     {"SetFails",
      kExported,
@@ -251,6 +284,48 @@ TEST_P(ImportTest, ReportsTheStepThatFailed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ImportTest, ::testing::ValuesIn(kImportCases), CaseName());
+
+struct LockCase {
+  const char* name;
+  bool exporting;
+  sim::NamedMutex mutex;  // as other runs left it
+  std::vector<sim::Fault> faults;
+  int exitCode;
+};
+
+const LockCase kLockCases[] = {
+    {"ExportWaitsInVain", true, {true}, {}, 1},
+    {"ImportWaitsInVain", false, {true}, {}, 4},
+    {"ExportAfterARunThatDied", true, {false, true}, {}, 0},
+    {"ImportAfterARunThatDied", false, {false, true}, {}, 0},
+    {"ExportLockRefused", true, {}, {{"CreateMutexW", {}, 5, 0}}, 1},
+    {"ImportLockRefused", false, {}, {{"CreateMutexW", {}, 5, 0}}, 4},
+    {"ExportWaitFails", true, {}, {{"WaitForSingleObject", {}, 6, 0}}, 1},
+    {"ImportWaitFails", false, {}, {{"WaitForSingleObject", {}, 6, 0}}, 4},
+};
+
+class LockTest : public TransferTest, public ::testing::WithParamInterface<LockCase> {};
+
+// Runs take turns at the registry; one that cannot have its turn touches no value and no file.
+TEST_P(LockTest, RegistryStepWaitsItsTurn) {
+  const LockCase& c = GetParam();
+  WriteBytes(File("a.dat"), kExported);
+  machine().mutexes[u"Global\\ZOLTMgr.VolumeSettings"] = c.mutex;
+  machine().faults = c.faults;
+  const sim::Registry before = machine().registry;
+  EXPECT_EQ(
+      c.exporting ? ExportVolumeSettings(u"C:", u"b.dat") : ImportVolumeSettings(u"D:", u"a.dat"),
+      c.exitCode);
+  EXPECT_EQ(std::filesystem::exists(File("b.dat")), c.exporting && c.exitCode == 0);
+  if (c.exitCode != 0) {
+    EXPECT_EQ(machine().registry, before);
+    EXPECT_EQ(machine().CallCount("RegCreateKeyExW"), 0);
+  }
+  // 30 seconds at most, and only while another run holds the lock.
+  EXPECT_EQ(machine().clock, c.mutex.heldElsewhere ? 30000u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, LockTest, ::testing::ValuesIn(kLockCases), CaseName());
 
 TEST_F(TransferTest, ImportOfAnEmptyListRemovesTheList) {
   WriteBytes(File("a.dat"), SettingsFile(7, 1, 2, 3, 4, 0, {}));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ProgramDirectory.h"
+#include "support/Narrow.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ TEST(Win32PathTest, RemoveFileSpecAgreesWithTheShell) {
     std::u16string ours = path;
     std::wstring theirs(path.begin(), path.end());
     const bool removed = RemoveFileSpec(ours);
-    EXPECT_EQ(removed, PathRemoveFileSpecW(theirs.data()) != FALSE)
-        << std::string(path.begin(), path.end());
+    EXPECT_EQ(removed, PathRemoveFileSpecW(theirs.data()) != FALSE) << Narrow(path);
     EXPECT_EQ(std::wstring(ours.begin(), ours.end()), std::wstring(theirs.c_str()));
   }
 }

@@ -23,4 +23,9 @@ foreach(dll ${allowed})
     message(FATAL_ERROR "${EXE} does not import from ${dll}")
   endif()
 endforeach()
+# Found at run time instead: a Windows without it (7 without KB2533623) would refuse to start a
+# program that imports it.
+if(dump MATCHES "SetDefaultDllDirectories")
+  message(FATAL_ERROR "${EXE} imports SetDefaultDllDirectories")
+endif()
 message(STATUS "imports: ${found}")

@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -187,21 +190,80 @@ TEST_F(WineVolumeTest, ExportOfT) {
   EXPECT_EQ(FilesIn(dir_.path()), 2u);
 }
 
-TEST_F(WineVolumeTest, FailedExportKeepsTheEarlierFile) {
+// Someone reads the file and lets no one delete or rename it meanwhile: for a moment, which the
+// export waits out, or for longer, when it fails and keeps the earlier file.
+TEST_F(WineVolumeTest, ExportWaitsAWhileForAReader) {
   SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
   const std::vector<std::uint8_t> earlier(134, 0xEE);
-  WriteBytes(File("t.dat"), earlier);
-  // Someone reads the file and lets no one delete or rename it meanwhile.
-  const HANDLE reader =
-      CreateFileW(File("t.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
-  CloseHandle(reader);
-  EXPECT_EQ(result.output, "Close exported volume settings t.dat file fail!\r\n");
-  EXPECT_EQ(result.exitCode, 5);
-  EXPECT_EQ(ReadBytes(File("t.dat")), earlier);
-  EXPECT_EQ(FilesIn(dir_.path()), 2u);
+  const struct {
+    DWORD heldFor;  // 0: until the export has ended
+    int exitCode;
+    const char* output;
+  } cases[] = {{500, 0, "Export volume settings to t.dat file success!\r\n"},
+               {0, 5, "Close exported volume settings t.dat file fail!\r\n"}};
+  for (const auto& c : cases) {
+    WriteBytes(File("t.dat"), earlier);
+    const HANDLE reader =
+        CreateFileW(File("t.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    std::thread closer([&] {
+      if (!c.heldFor) return;
+      Sleep(c.heldFor);
+      CloseHandle(reader);
+    });
+    const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+    closer.join();
+    if (!c.heldFor) CloseHandle(reader);
+    EXPECT_EQ(result.output, c.output);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(ReadBytes(File("t.dat")), c.exitCode == 0 ? kExportedT : earlier);
+    EXPECT_EQ(FilesIn(dir_.path()), 2u);
+  }
+}
+
+// Where a direct create would fail, the export fails as it would; where it would succeed, so does
+// the export, however long the name.
+TEST_F(WineVolumeTest, ExportFailsWhereACreateWould) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  std::filesystem::create_directory(File("folder"));
+  const std::u16string longName(252, u'n');
+  const struct {
+    std::u16string file;
+    int exitCode;
+  } cases[] = {{u"", 2}, {u"folder", 2}, {longName, 0}};
+  for (const auto& c : cases) {
+    const ProcessResult result = Run({u"-export", u"T:", c.file});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+    EXPECT_EQ(FilesIn(dir_.path()), c.exitCode == 0 ? 3u : 2u);
+  }
+}
+
+// Two imports started while another run holds the lock wait for it, then take turns: the volume
+// holds one file's values, whole.
+TEST_F(WineVolumeTest, RunsTakeTurnsAtTheRegistry) {
+  SetSettings(kKeyT, 1, 2, 3, 4, 5, kList);
+  WriteBytes(File("a.dat"), SettingsFile(7, 7, 7, 7, 7, 12, kList));
+  WriteBytes(File("b.dat"), SettingsFile(9, 9, 9, 9, 9, 0, {}));
+  const Values before = Snapshot(kKeyT);
+  const HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\ZOLTMgr.VolumeSettings");
+  ASSERT_NE(lock, nullptr);
+  auto a = std::async(std::launch::async, [&] { return Run({u"-import", u"T:", u"a.dat"}); });
+  auto b = std::async(std::launch::async, [&] { return Run({u"-import", u"T:", u"b.dat"}); });
+  EXPECT_EQ(a.wait_for(std::chrono::seconds(3)), std::future_status::timeout);
+  EXPECT_EQ(b.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+  EXPECT_EQ(Snapshot(kKeyT), before);
+  ReleaseMutex(lock);
+  CloseHandle(lock);
+  EXPECT_EQ(a.get().exitCode, 0);
+  EXPECT_EQ(b.get().exitCode, 0);
+  const Values after = Snapshot(kKeyT);
+  const std::uint8_t number = after.at(L"PROTECTED").data.at(0);
+  EXPECT_TRUE(number == 7 || number == 9);
+  for (const wchar_t* name : {L"MAXCACHESIZE", L"YELLOWLEVEL", L"REDLEVEL", L"GREENLEVEL"}) {
+    EXPECT_EQ(after.at(name).data, LittleEndian(number, 8)) << name;
+  }
+  EXPECT_EQ(after.count(L"EXCLUSIONLIST"), number == 7 ? 1u : 0u);
 }
 
 // The program's folder may be one that others can write to. DLLs planted there under the names
@@ -276,10 +338,12 @@ TEST_F(WineVolumeTest, FileFailuresLeaveTheRegistryAlone) {
   const Values before = Snapshot(kKeyT);
   WriteBytes(File("short.dat"), std::vector<std::uint8_t>(55, 1));
   WriteBytes(File("cut.dat"), SettingsFile(0, 0, 0, 0, 0, 12, std::vector<std::uint8_t>(11, 0)));
+  // More list than any export could read back.
+  WriteBytes(File("long.dat"), SettingsFile(0, 0, 0, 0, 0, 8193, std::vector<std::uint8_t>(8193)));
   const struct {
     const char16_t* file;
     int exitCode;
-  } cases[] = {{u"missing.dat", 1}, {u"short.dat", 2}, {u"cut.dat", 3}};
+  } cases[] = {{u"missing.dat", 1}, {u"short.dat", 2}, {u"cut.dat", 3}, {u"long.dat", 3}};
   for (const auto& c : cases) {
     EXPECT_EQ(Run({u"-import", u"T:", c.file}).exitCode, c.exitCode);
     EXPECT_EQ(Snapshot(kKeyT), before);
