@@ -63,16 +63,16 @@ Status ReplacementFile::Commit() {
   if (Status status = file_.Flush()) return status;
   if (Status status = file_.Close()) return status;
   // One rename within the directory: the name holds the old file or the new one, never neither.
-  const auto rename = [this] {
+  const auto moveIntoPlace = [this] {
     return MoveFileExW(temporary_.c_str(), target_.c_str(),
                        kMovefileReplaceExisting | kMovefileWriteThrough);
   };
-  Status status = rename();
+  Status status = moveIntoPlace();
   for (unsigned retry = 0;
        retry < kRenameRetries && (status == kErrorAccessDenied || status == kErrorSharingViolation);
        ++retry) {
     Sleep(kRenamePauseMilliseconds);
-    status = rename();
+    status = moveIntoPlace();
   }
   if (status == kErrorSuccess) temporary_.clear();
   return status;

@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
     machine = sim::DefaultMachine();
   }
   machine.echoConsole = true;
+  // A refused rename is waited out in real time, as ZOLTMgr.exe waits it out.
+  machine.realTime = true;
   machine.consoleOutput = ::isatty(STDOUT_FILENO) == 1;
   // The faults as the file gives them: what this run used of them does not carry over.
   const std::vector<sim::Fault> faults = machine.faults;
