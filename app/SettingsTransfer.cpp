@@ -58,15 +58,11 @@ int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
   return 0;
 }
 
-// The store's read and write, each in its turn with other runs.
-bool GetSettingsInTurn(const ZOLTVolume& store, VolumeSettings& settings) {
+// A registry step of the store, in its turn with other runs.
+template <typename Step>
+bool InTurn(Step step) {
   SettingsLock lock;
-  return lock.Acquire() && store.GetSettings(settings);
-}
-
-bool SetSettingsInTurn(const ZOLTVolume& store, const VolumeSettings& settings) {
-  SettingsLock lock;
-  return lock.Acquire() && store.SetSettings(settings);
+  return lock.Acquire() && step();
 }
 
 }  // namespace
@@ -74,7 +70,7 @@ bool SetSettingsInTurn(const ZOLTVolume& store, const VolumeSettings& settings) 
 int ExportVolumeSettings(std::u16string volume, std::u16string file) {
   const ZOLTVolume store(volume);
   VolumeSettings settings;
-  if (!GetSettingsInTurn(store, settings)) {
+  if (!InTurn([&] { return store.GetSettings(settings); })) {
     Print(kGetFailed);
     return 1;
   }
@@ -109,6 +105,6 @@ int ImportVolumeSettings(std::u16string volume, std::u16string file) {
   }
 
   const ZOLTVolume store(volume);
-  if (!SetSettingsInTurn(store, settings)) return Report(kSetFailed, file, 4);
+  if (!InTurn([&] { return store.SetSettings(settings); })) return Report(kSetFailed, file, 4);
   return Report(kImported, file, 0);
 }
