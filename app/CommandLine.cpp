@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/Kernel32Function.h"
 #include "app/Output.h"
 #include "app/SettingsTransfer.h"
 #include "platform/Platform.h"
@@ -46,13 +47,8 @@ bool IsOption(std::u16string_view argument, std::u16string_view option) {
 // DLLs, which Windows takes from System32 in any case.
 void RestrictDllSearch() {
   using namespace platform;
-  Module kernel32 = nullptr;
   Procedure setDefaultDllDirectories = nullptr;
-  if (GetModuleHandleW(u"kernel32.dll", &kernel32) != kErrorSuccess ||
-      GetProcAddress(kernel32, "SetDefaultDllDirectories", &setDefaultDllDirectories) !=
-          kErrorSuccess) {
-    return;
-  }
+  if (FindKernel32Function("SetDefaultDllDirectories", &setDefaultDllDirectories)) return;
   static_cast<void>(SetDefaultDllDirectories(setDefaultDllDirectories, kLoadLibrarySearchSystem32));
 }
 

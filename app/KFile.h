@@ -30,6 +30,9 @@ class KFile {
   // FlushFileBuffers: what was written is on the disk when this answers 0.
   platform::Status Flush();
 
+  // The handle, for the calls that only ask about the file; null when none is held.
+  platform::Handle get() const { return handle_.get(); }
+
   // Closes the file now and reports how that went; the handle is gone either way. Closing a
   // KFile that holds no handle does nothing.
   platform::Status Close();

@@ -20,12 +20,15 @@ class ReplacementFile {
   ~ReplacementFile();
 
   // Fails as a direct create of the target would (CREATE_ALWAYS, with the access and sharing
-  // below), so that the replacement does not get further than the file itself could: an existing
-  // target is opened so, but OPEN_EXISTING, leaving it as it is, and closed again. Then creates
-  // the replacement, empty, for reading and writing and shared for reading only, in the target's
-  // directory (its path up to the last separator): "ZOLTMgr.~N.tmp" for the first N from 1 on
-  // that names no file yet. The name does not grow with the target's, so every name that a
-  // direct create takes is exported. An existing file is never emptied or replaced.
+  // below, and normal attributes), so that the replacement does not get further than the file
+  // itself could: an existing target is opened so, but OPEN_EXISTING, leaving it as it is, and
+  // closed again; a hidden or system one is refused. Where the target is a link, the file that
+  // it leads to becomes the target, as a direct create writes through the link. Then removes
+  // the replacements that killed exports left in the target's directory (its path up to the
+  // last separator), and creates its own, empty, for reading and writing and shared for reading
+  // only: "ZOLTMgr.~N.tmp" for the first N from 1 on that names no file yet. The name does not
+  // grow with the target's, so every name that a direct create takes is exported. An existing
+  // file is never emptied or replaced. Called while the caller keeps other exports out.
   platform::Status Create();
 
   // One request; true only when it succeeded and wrote exactly `size` bytes.
@@ -41,7 +44,10 @@ class ReplacementFile {
   platform::Status Commit();
 
  private:
-  const std::u16string target_;
+  // The checks on an existing target, open as `existing`, and its final path.
+  platform::Status FollowExisting(const KFile& existing);
+
+  std::u16string target_;
   std::u16string temporary_;  // the replacement's path while it exists under its own name
   KFile file_;
 };

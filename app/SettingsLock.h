@@ -4,7 +4,15 @@
 // the machine (every session included), while it reads or writes a volume's six values, so
 // that two runs at once never mix two settings files in one volume, and an export never writes
 // a file that mixes the values of before and after an import.
+//
+// The mutex lies in a private namespace that only administrators can create, so that no other
+// user can take its name first and keep every run out. Where Windows has no private namespaces
+// (Wine has none either), it is "Global\ZOLTMgr.VolumeSettings". Either way only the system
+// account and the Administrators group have any access to it, and each run asks only for what
+// waiting and releasing need, so that a run under the system account and an administrator's
+// run wait for each other whichever came first.
 
+#include "app/PrivateNamespace.h"
 #include "platform/Platform.h"
 #include "platform/Unique.h"
 
@@ -21,6 +29,8 @@ class SettingsLock {
   bool Acquire();
 
  private:
+  // Let go in the reverse order: the hold, the mutex, then the namespace that names it.
+  PrivateNamespace namespace_;
   UniqueHandle mutex_;
-  UniqueMutexHold hold_;  // declared after mutex_: let go before the handle is closed
+  UniqueMutexHold hold_;
 };

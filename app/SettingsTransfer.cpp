@@ -58,19 +58,15 @@ int ReadSettingsFile(KFile& file, VolumeSettings& settings) {
   return 0;
 }
 
-// A registry step of the store, in its turn with other runs.
-template <typename Step>
-bool InTurn(Step step) {
-  SettingsLock lock;
-  return lock.Acquire() && step();
-}
-
 }  // namespace
 
 int ExportVolumeSettings(std::u16string volume, std::u16string file) {
   const ZOLTVolume store(volume);
   VolumeSettings settings;
-  if (!InTurn([&] { return store.GetSettings(settings); })) {
+  // Held until the new file is in place or the export has failed (the replacement, declared
+  // later, is gone first): of two exports to one file, the later read is the one that stays.
+  SettingsLock lock;
+  if (!lock.Acquire() || !store.GetSettings(settings)) {
     Print(kGetFailed);
     return 1;
   }
@@ -104,7 +100,9 @@ int ImportVolumeSettings(std::u16string volume, std::u16string file) {
     }
   }
 
+  // The file was read and closed first: the lock is held for the registry alone.
   const ZOLTVolume store(volume);
-  if (!InTurn([&] { return store.SetSettings(settings); })) return Report(kSetFailed, file, 4);
+  SettingsLock lock;
+  if (!lock.Acquire() || !store.SetSettings(settings)) return Report(kSetFailed, file, 4);
   return Report(kImported, file, 0);
 }

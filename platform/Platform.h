@@ -30,6 +30,7 @@ inline constexpr Status kErrorInvalidFunction = 1;
 inline constexpr Status kErrorFileNotFound = 2;
 inline constexpr Status kErrorPathNotFound = 3;
 inline constexpr Status kErrorAccessDenied = 5;
+inline constexpr Status kErrorNoMoreFiles = 18;
 inline constexpr Status kErrorInvalidHandle = 6;
 inline constexpr Status kErrorOutOfMemory = 14;
 inline constexpr Status kErrorGenFailure = 31;
@@ -61,8 +62,20 @@ inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kOpenAlways = 4;
 inline constexpr std::uint32_t kTruncateExisting = 5;
+inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kFileAttributeHidden = 0x2;
+inline constexpr std::uint32_t kFileAttributeSystem = 0x4;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
+inline constexpr std::uint32_t kFileFlagDeleteOnClose = 0x04000000;
+
+// CreateMutexExW: what waiting for a mutex and releasing it need, and no more.
+inline constexpr std::uint32_t kSynchronize = 0x00100000;
+inline constexpr std::uint32_t kMutexModifyState = 0x0001;
+
+// CreateWellKnownSid: BUILTIN\Administrators, and the room that any SID fits in.
+inline constexpr std::uint32_t kWinBuiltinAdministratorsSid = 26;
+inline constexpr std::uint32_t kSecurityMaxSidSize = 68;
 
 // WaitForSingleObject: what ended the wait, when it did not fail.
 inline constexpr std::uint32_t kWaitObject0 = 0;
@@ -150,6 +163,31 @@ static_assert(sizeof(DeviceInterfaceDetailData) == kDeviceInterfaceDetailDataSiz
 static_assert(offsetof(DeviceInterfaceDetailData, DevicePath) == 4);
 static_assert(sizeof(VolumeNumber) == 20);
 
+struct FindData {  // WIN32_FIND_DATAW
+  std::uint32_t dwFileAttributes;
+  std::uint32_t times[6];
+  std::uint32_t nFileSizeHigh;
+  std::uint32_t nFileSizeLow;
+  std::uint32_t dwReserved0;
+  std::uint32_t dwReserved1;
+  char16_t cFileName[260];
+  char16_t cAlternateFileName[14];
+};
+
+struct FileInformation {  // BY_HANDLE_FILE_INFORMATION
+  std::uint32_t dwFileAttributes;
+  std::uint32_t times[6];
+  std::uint32_t dwVolumeSerialNumber;
+  std::uint32_t nFileSizeHigh;
+  std::uint32_t nFileSizeLow;
+  std::uint32_t nNumberOfLinks;
+  std::uint32_t nFileIndexHigh;
+  std::uint32_t nFileIndexLow;
+};
+
+static_assert(sizeof(FindData) == 592);
+static_assert(sizeof(FileInformation) == 52);
+
 // kernel32: files and devices. Security attributes and template are always none.
 Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
                    std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
@@ -162,7 +200,19 @@ Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
                  std::uint32_t* bytesWritten);
 Status GetFileSizeEx(Handle file, std::uint64_t* size);
 Status FlushFileBuffers(Handle file);
+Status GetFileInformationByHandle(Handle file, FileInformation* information);
+// The path of the file itself, whatever links led to it, in its normalised form with a drive
+// letter (flags 0). Reports the call's count in `length`: without the NUL when the path fit,
+// the room needed with it when it did not.
+Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
+                                 std::uint32_t* length);
 Status CloseHandle(Handle object);
+
+// kernel32: the files of a folder whose names match a pattern (* and ?). The search handle is
+// closed with FindClose alone.
+Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find);
+Status FindNextFileW(Handle find, FindData* findData);
+Status FindClose(Handle find);
 
 // kernel32: whole files by name.
 Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
@@ -176,15 +226,40 @@ Status GetConsoleMode(Handle console, std::uint32_t* mode);
 Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
                      std::uint32_t* written);
 
-// kernel32: a named mutex, one for every process that opens the name. No security attributes;
-// the creator does not own it at first, and an existing mutex of that name is opened.
-Status CreateMutexW(const char16_t* name, Handle* mutex);
+// kernel32: a named mutex, one for every process that opens the name. A new one gets the security
+// descriptor; the creator does not own it at first (no flags). An existing mutex of that name is
+// opened for `desiredAccess`, which its own security must grant.
+Status CreateMutexExW(const void* securityDescriptor, const char16_t* name,
+                      std::uint32_t desiredAccess, Handle* mutex);
 // Waits up to `milliseconds` for the object. When the wait does not fail, `*event` tells how it
 // ended: WAIT_OBJECT_0, WAIT_ABANDONED (a mutex whose owner ended without releasing it, now
 // owned by the caller) or WAIT_TIMEOUT.
 Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint32_t* event);
 Status ReleaseMutex(Handle mutex);
 void Sleep(std::uint32_t milliseconds);
+
+// advapi32: security. A descriptor from its string form (SDDL_REVISION_1), released with
+// LocalFree; a well-known SID written into `*size` bytes at `sid`.
+Status ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    const char16_t* stringSecurityDescriptor, void** securityDescriptor);
+Status LocalFree(void* memory);
+Status CreateWellKnownSid(std::uint32_t wellKnownSidType, void* sid, std::uint32_t* size);
+
+// kernel32: private namespaces, in which only those within a boundary may create a name. Not
+// every Windows (nor Wine) has them: each is called at the address that GetProcAddress found
+// for it. Security attributes, where taken, hold the descriptor alone.
+Status CreateBoundaryDescriptorW(Procedure createBoundaryDescriptorW, const char16_t* name,
+                                 Handle* boundaryDescriptor);
+Status AddSIDToBoundaryDescriptor(Procedure addSIDToBoundaryDescriptor, Handle* boundaryDescriptor,
+                                  const void* requiredSid);
+void DeleteBoundaryDescriptor(Procedure deleteBoundaryDescriptor, Handle boundaryDescriptor);
+Status CreatePrivateNamespaceW(Procedure createPrivateNamespaceW, const void* securityDescriptor,
+                               Handle boundaryDescriptor, const char16_t* aliasPrefix,
+                               Handle* privateNamespace);
+Status OpenPrivateNamespaceW(Procedure openPrivateNamespaceW, Handle boundaryDescriptor,
+                             const char16_t* aliasPrefix, Handle* privateNamespace);
+Status ClosePrivateNamespace(Procedure closePrivateNamespace, Handle privateNamespace,
+                             std::uint32_t flags);
 
 // kernel32: the process heap. HeapAlloc answers null when no memory is left.
 Heap GetProcessHeap();

@@ -54,6 +54,7 @@ using UniqueHandle = UniqueAny<platform::Handle, &platform::CloseHandle>;
 // A mutex that a wait took, released again; its handle is a UniqueHandle of its own, which must
 // outlive it.
 using UniqueMutexHold = UniqueAny<platform::Handle, &platform::ReleaseMutex>;
+using UniqueFind = UniqueAny<platform::Handle, &platform::FindClose>;
 using UniqueDevInfoSet = UniqueAny<platform::DevInfoSet, &platform::SetupDiDestroyDeviceInfoList>;
 using UniqueRegKey = UniqueAny<platform::RegKey, &platform::RegCloseKey>;
 template <typename T>

@@ -31,6 +31,17 @@ std::u16string NormalPath(std::u16string_view path) {
   return normal;
 }
 
+// What a call worked on, compared as Windows compares paths: without regard to case, and with
+// either separator (the simulated machine's own paths use both).
+bool SameSubject(std::u16string_view a, std::u16string_view b) {
+  const auto slash = [](std::u16string_view text) {
+    std::u16string folded(text);
+    std::replace(folded.begin(), folded.end(), u'/', u'\\');
+    return folded;
+  };
+  return EqualsIgnoringCase(slash(a), slash(b));
+}
+
 }  // namespace
 
 RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created, bool isVolatile) {
@@ -118,7 +129,10 @@ Machine::OpenObjects::OpenObjects(OpenObjects&& other) noexcept
     : handles(std::exchange(other.handles, {})),
       deviceSets(std::exchange(other.deviceSets, {})),
       keys(std::exchange(other.keys, {})),
-      heapBlocks(std::exchange(other.heapBlocks, {})) {}
+      heapBlocks(std::exchange(other.heapBlocks, {})),
+      localBlocks(std::exchange(other.localBlocks, {})),
+      boundaries(std::exchange(other.boundaries, {})),
+      namespaces(std::exchange(other.namespaces, {})) {}
 
 Machine::OpenObjects& Machine::OpenObjects::operator=(OpenObjects&& other) noexcept {
   if (this != &other) {
@@ -127,6 +141,9 @@ Machine::OpenObjects& Machine::OpenObjects::operator=(OpenObjects&& other) noexc
     deviceSets = std::exchange(other.deviceSets, {});
     keys = std::exchange(other.keys, {});
     heapBlocks = std::exchange(other.heapBlocks, {});
+    localBlocks = std::exchange(other.localBlocks, {});
+    boundaries = std::exchange(other.boundaries, {});
+    namespaces = std::exchange(other.namespaces, {});
   }
   return *this;
 }
@@ -142,14 +159,22 @@ void Machine::OpenObjects::Release() {
   deviceSets.clear();
   keys.clear();
   heapBlocks.clear();
+  localBlocks.clear();
+  boundaries.clear();
+  namespaces.clear();
 }
 
 OpenCounts Machine::Open() const {
   int owned = 0;
   for (const auto& [name, mutex] : mutexes) owned += mutex.owned;
-  return OpenCounts{static_cast<int>(open.handles.size()), static_cast<int>(open.deviceSets.size()),
-                    static_cast<int>(open.keys.size()), static_cast<int>(open.heapBlocks.size()),
-                    owned};
+  return OpenCounts{static_cast<int>(open.handles.size()),
+                    static_cast<int>(open.deviceSets.size()),
+                    static_cast<int>(open.keys.size()),
+                    static_cast<int>(open.heapBlocks.size()),
+                    owned,
+                    static_cast<int>(open.localBlocks.size()),
+                    static_cast<int>(open.boundaries.size()),
+                    static_cast<int>(open.namespaces.size())};
 }
 
 int Machine::CallCount(std::string_view call) const {
@@ -159,7 +184,7 @@ int Machine::CallCount(std::string_view call) const {
 
 int Machine::CallCount(std::string_view call, std::u16string_view subject) const {
   return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const CallRecord& r) {
-    return r.call == call && EqualsIgnoringCase(r.subject, subject);
+    return r.call == call && SameSubject(r.subject, subject);
   }));
 }
 
@@ -172,7 +197,7 @@ Status Machine::Enter(std::string_view call, std::u16string_view subject,
                       std::vector<std::uint32_t> arguments, std::uint32_t* bytes) {
   calls.push_back(CallRecord{std::string(call), std::u16string(subject), std::move(arguments)});
   for (Fault& fault : faults) {
-    if (fault.call != call || (fault.name && !EqualsIgnoringCase(*fault.name, subject))) continue;
+    if (fault.call != call || (fault.name && !SameSubject(*fault.name, subject))) continue;
     if (fault.skip > 0) {
       --fault.skip;
       continue;

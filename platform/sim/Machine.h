@@ -97,12 +97,28 @@ struct Fault {
   bool operator==(const Fault&) const = default;
 };
 
+// MUTEX_ALL_ACCESS, and what the default security of the system account's objects grants the
+// Administrators group (read and execute: SYNCHRONIZE, READ_CONTROL and MUTANT_QUERY_STATE).
+inline constexpr std::uint32_t kMutexAllAccess = 0x001F0001;
+inline constexpr std::uint32_t kSystemMutexAdministratorsAccess = 0x00120001;
+
 // A named mutex. Another process may hold it (a wait for it then times out), or may have ended
-// while holding it (the next wait takes it and answers WAIT_ABANDONED).
+// while holding it (the next wait takes it and answers WAIT_ABANDONED). Another process may have
+// created it with security that grants the program less than all access, or taken its name for
+// an object of another kind (an event), which no CreateMutexExW opens.
 struct NamedMutex {
   bool heldElsewhere = false;
   bool abandoned = false;
   int owned = 0;  // how often the program took it and has not yet released it
+  std::uint32_t grantedAccess = kMutexAllAccess;
+  bool otherKind = false;
+  std::u16string security;  // the descriptor it was created with by the program, as SDDL
+};
+
+// A private namespace that the program created, or that another process holds open.
+struct PrivateNamespace {
+  std::u16string security;  // the descriptor it was created with, as SDDL
+  bool elsewhere = false;   // another process holds it open: it cannot be created, only opened
 };
 
 // What is open at a moment.
@@ -112,6 +128,9 @@ struct OpenCounts {
   int keys = 0;
   int heapBlocks = 0;
   int ownedMutexes = 0;
+  int localBlocks = 0;
+  int boundaryDescriptors = 0;
+  int privateNamespaces = 0;
   bool operator==(const OpenCounts&) const = default;
 };
 
@@ -129,6 +148,13 @@ class Machine {
   Registry registry;
   std::vector<Fault> faults;
   std::map<std::u16string, NamedMutex> mutexes;  // by name, which is case-sensitive
+  // Whether kernel32 has the private namespace functions (Windows has since Vista; Wine has not),
+  // and whether the program runs as a member of the Administrators group, within their boundary.
+  bool namespaceFunctions = true;
+  bool administrator = true;
+  std::map<std::u16string, PrivateNamespace> namespaces;  // by alias
+  // Attributes beyond the file system's, such as hidden and system, by the file's real path.
+  std::map<std::string, std::uint32_t> fileAttributes;
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
   // The long form of that path, when it has one of its own (as a path with 8.3 names has).
@@ -162,8 +188,8 @@ class Machine {
                std::vector<std::uint32_t> arguments = {}, std::uint32_t* bytes = nullptr);
 
   struct OpenObject {
-    enum class Kind { Drive, Interface, File, Mutex } kind;
-    std::u16string path;  // the mutex's name, for a mutex
+    enum class Kind { Drive, Interface, File, Mutex, Find } kind;
+    std::u16string path;  // the mutex's name, for a mutex; the pattern, for a search
     std::uint32_t volumeNumber = 0;
     std::u16string volumeManagerName;
     Status queryError = 0;
@@ -173,6 +199,12 @@ class Machine {
     // The file itself, whatever path reached it.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    bool deleteOnClose = false;
+    std::vector<std::u16string> found;  // a search's names still to come
+  };
+  struct OpenBoundary {
+    std::u16string name;
+    std::vector<std::vector<std::uint8_t>> sids;
   };
   struct OpenSet {
     std::vector<VolumeInterface> interfaces;  // as present when the set was made
@@ -188,6 +220,9 @@ class Machine {
     std::map<std::uintptr_t, OpenSet> deviceSets;
     std::map<std::uintptr_t, OpenKey> keys;
     std::map<void*, std::size_t> heapBlocks;
+    std::map<std::uintptr_t, std::u16string> localBlocks;  // security descriptors, as SDDL
+    std::map<std::uintptr_t, OpenBoundary> boundaries;
+    std::map<std::uintptr_t, std::u16string> namespaces;  // by alias
 
     OpenObjects() = default;
     OpenObjects(OpenObjects&& other) noexcept;

@@ -2,7 +2,9 @@
 // ZOLTMgr meets (record sizes, handle kinds, access rights), so that a wrong argument fails here
 // as it would there.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,7 +128,8 @@ Status OpenDevice(std::u16string_view path, Handle* device) {
 bool SharingAllows(const Machine::OpenObject& held, std::uint32_t access, std::uint32_t share) {
   const auto allows = [](std::uint32_t shareMode, std::uint32_t accessMode) {
     return (!(accessMode & kGenericRead) || (shareMode & kFileShareRead)) &&
-           (!(accessMode & kGenericWrite) || (shareMode & kFileShareWrite));
+           (!(accessMode & kGenericWrite) || (shareMode & kFileShareWrite)) &&
+           (!(accessMode & kDelete) || (shareMode & kFileShareDelete));
   };
   return allows(held.share, access) && allows(share, held.access);
 }
@@ -162,9 +165,27 @@ Status Missing(const std::string& linux) {
              : kErrorPathNotFound;
 }
 
+// The file's path with every link resolved, as the machine's attributes are kept by; empty
+// where there is no such file.
+std::string RealPath(const std::string& linux) {
+  char* real = ::realpath(linux.c_str(), nullptr);
+  if (!real) return {};
+  std::string path(real);
+  std::free(real);
+  return path;
+}
+
+std::uint32_t ExtraAttributes(const std::string& linux) {
+  const auto& attributes = TheMachine().fileAttributes;
+  const auto it = attributes.find(RealPath(linux));
+  return it == attributes.end() ? 0 : it->second;
+}
+
 Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t share,
-                std::uint32_t disposition, Handle* file) {
+                std::uint32_t disposition, std::uint32_t flagsAndAttributes, Handle* file) {
   if (path.empty()) return kErrorPathNotFound;
+  const bool deleteOnClose = (flagsAndAttributes & kFileFlagDeleteOnClose) != 0;
+  if (deleteOnClose && !(access & kDelete)) return kErrorInvalidParameter;
   const std::string linux = LinuxPath(path);
   const bool write = (access & kGenericWrite) != 0;
   int flags = write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -194,6 +215,11 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
     if (disposition == kCreateNew) return kErrorFileExists;
     // Windows opens no directory as a file.
     if (S_ISDIR(info.st_mode)) return kErrorAccessDenied;
+    // Nor does it replace a hidden or system file by one with other attributes.
+    const std::uint32_t kept = kFileAttributeHidden | kFileAttributeSystem;
+    if (disposition == kCreateAlways && (ExtraAttributes(linux) & kept & ~flagsAndAttributes)) {
+      return kErrorAccessDenied;
+    }
     for (const Machine::OpenObject* holder : HoldersOf(linux)) {
       if (!SharingAllows(*holder, access, share)) return kErrorSharingViolation;
     }
@@ -207,6 +233,7 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   Machine::OpenObject object{Kind::File, std::u16string(path), 0, u"", 0, fd, access, share};
   object.device = info.st_dev;
   object.inode = info.st_ino;
+  object.deleteOnClose = deleteOnClose;
   *file = NewHandle(std::move(object));
   return kErrorSuccess;
 }
@@ -230,7 +257,7 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
     }
     return OpenDevice(path, file);
   }
-  return OpenFile(path, desiredAccess, shareMode, creationDisposition, file);
+  return OpenFile(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes, file);
 }
 
 Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuffer,
@@ -333,12 +360,128 @@ Status CloseHandle(Handle object) {
     ++machine.badReleases;
     return kErrorInvalidHandle;
   }
+  // A search is closed with FindClose alone.
+  if (open->kind == Kind::Find) {
+    machine.Enter("CloseHandle", path);
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
   // The handle is gone whatever the close reports.
   const int fd = open->fd;
+  const bool deleteOnClose = open->deleteOnClose;
   machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(object));
   const Status injected = machine.Enter("CloseHandle", path);
+  if (deleteOnClose) {
+    machine.fileAttributes.erase(RealPath(LinuxPath(path)));
+    ::unlink(LinuxPath(path).c_str());
+  }
   if (fd >= 0 && ::close(fd) != 0 && !injected) return FromErrno(errno);
   return injected;
+}
+
+Status GetFileInformationByHandle(Handle file, FileInformation* information) {
+  if (Status status = TheMachine().Enter("GetFileInformationByHandle", PathOf(file))) {
+    return status;
+  }
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  struct stat info {};
+  if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
+  *information = FileInformation{};
+  // FILE_ATTRIBUTE_ARCHIVE, as a file that was written has.
+  information->dwFileAttributes = 0x20 | ExtraAttributes(LinuxPath(object->path));
+  information->nFileSizeHigh = static_cast<std::uint32_t>(info.st_size >> 32);
+  information->nFileSizeLow = static_cast<std::uint32_t>(info.st_size);
+  information->nNumberOfLinks = static_cast<std::uint32_t>(info.st_nlink);
+  information->nFileIndexHigh = static_cast<std::uint32_t>(info.st_ino >> 32);
+  information->nFileIndexLow = static_cast<std::uint32_t>(info.st_ino);
+  return kErrorSuccess;
+}
+
+// The machine has no drive letters: a final path is the file's real Linux path.
+Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
+                                 std::uint32_t* length) {
+  *length = 0;
+  if (Status status = TheMachine().Enter("GetFinalPathNameByHandleW", PathOf(file))) {
+    return status;
+  }
+  auto* object = Find(TheMachine().open.handles, file);
+  if (!object) return kErrorInvalidHandle;
+  if (object->kind != Kind::File) return kErrorInvalidFunction;
+  const std::u16string path = sim::ToUtf16(RealPath("/proc/self/fd/" + std::to_string(object->fd)));
+  if (path.empty()) return kErrorGenFailure;
+  if (path.size() >= size) {
+    *length = static_cast<std::uint32_t>(path.size() + 1);
+    return kErrorSuccess;
+  }
+  std::copy(path.begin(), path.end(), filePath);
+  filePath[path.size()] = u'\0';
+  *length = static_cast<std::uint32_t>(path.size());
+  return kErrorSuccess;
+}
+
+namespace {
+
+// Hands the search's next name out, as FindFirstFileW and FindNextFileW do.
+Status NextFound(Machine::OpenObject& search, FindData* findData) {
+  if (search.found.empty()) return kErrorNoMoreFiles;
+  const std::u16string name = search.found.front();
+  search.found.erase(search.found.begin());
+  if (name.size() >= std::size(findData->cFileName)) return kErrorFilenameExcedRange;
+  *findData = FindData{};
+  const std::size_t slash = search.path.find_last_of(u"\\/");
+  struct stat info {};
+  const std::string linux = LinuxPath(search.path.substr(0, slash + 1) + name);
+  findData->dwFileAttributes = ::stat(linux.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+                                   ? 0x10  // FILE_ATTRIBUTE_DIRECTORY
+                                   : 0x20 | ExtraAttributes(linux);
+  std::copy(name.begin(), name.end(), findData->cFileName);
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find) {
+  const std::u16string pattern(fileName);
+  if (Status status = TheMachine().Enter("FindFirstFileW", pattern)) return status;
+  const std::size_t slash = pattern.find_last_of(u"\\/");
+  const std::string folder =
+      LinuxPath(slash == std::u16string::npos ? u"." : pattern.substr(0, slash + 1));
+  const std::string wildcard = sim::ToUtf8(pattern.substr(slash + 1));
+  DIR* directory = ::opendir(folder.c_str());
+  if (!directory) return errno == ENOENT ? kErrorPathNotFound : FromErrno(errno);
+  Machine::OpenObject search{Kind::Find, pattern};
+  while (const dirent* entry = ::readdir(directory)) {
+    if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) == 0) {
+      search.found.push_back(sim::ToUtf16(entry->d_name));
+    }
+  }
+  ::closedir(directory);
+  if (search.found.empty()) return kErrorFileNotFound;
+  std::sort(search.found.begin(), search.found.end());
+  if (Status status = NextFound(search, findData)) return status;
+  *find = NewHandle(std::move(search));
+  return kErrorSuccess;
+}
+
+Status FindNextFileW(Handle find, FindData* findData) {
+  if (Status status = TheMachine().Enter("FindNextFileW", PathOf(find))) return status;
+  auto* search = Find(TheMachine().open.handles, find);
+  if (!search || search->kind != Kind::Find) return kErrorInvalidHandle;
+  return NextFound(*search, findData);
+}
+
+Status FindClose(Handle find) {
+  Machine& machine = TheMachine();
+  machine.Enter("FindClose", PathOf(find));
+  auto* search = Find(machine.open.handles, find);
+  if (!search || search->kind != Kind::Find) {
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(find));
+  return kErrorSuccess;
 }
 
 namespace {
@@ -376,7 +519,14 @@ Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName
       return kErrorAccessDenied;
     }
   }
-  return ::rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
+  const std::string real = RealPath(from);
+  if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+  // The attributes go with the file, and those of the file it replaced with that file.
+  auto& attributes = TheMachine().fileAttributes;
+  const auto moved = attributes.extract(real);
+  attributes.erase(RealPath(to));
+  if (moved) attributes[RealPath(to)] = moved.mapped();
+  return kErrorSuccess;
 }
 
 Status DeleteFileW(const char16_t* fileName) {
@@ -384,6 +534,7 @@ Status DeleteFileW(const char16_t* fileName) {
   if (Status status = TheMachine().Enter("DeleteFileW", name)) return status;
   const std::string linux = LinuxPath(name);
   if (Status status = CheckWholeFile(linux)) return status;
+  TheMachine().fileAttributes.erase(RealPath(linux));
   return ::unlink(linux.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
 }
 
@@ -396,18 +547,45 @@ void Pass(std::uint32_t milliseconds) {
   if (machine.realTime) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// The descriptor that a security-descriptor pointer stands for, as SDDL; empty for none.
+std::u16string SecurityOf(const void* securityDescriptor) {
+  if (!securityDescriptor) return u"";
+  auto* text = Find(TheMachine().open.localBlocks, const_cast<void*>(securityDescriptor));
+  return text ? *text : u"?";
+}
+
 }  // namespace
 
 // The program is alone with the machine: the Linux program holds the machine file's lock for its
 // whole run, so a mutex is only ever held elsewhere when a test says so.
-Status CreateMutexW(const char16_t* name, Handle* mutex) {
+Status CreateMutexExW(const void* securityDescriptor, const char16_t* name,
+                      std::uint32_t desiredAccess, Handle* mutex) {
   Machine& machine = TheMachine();
   const std::u16string mutexName(name ? name : u"");
-  if (Status status = machine.Enter("CreateMutexW", mutexName)) return status;
+  if (Status status = machine.Enter("CreateMutexExW", mutexName, {desiredAccess})) return status;
   // An unnamed mutex would be the process's own: no other run could see it.
   if (mutexName.empty()) return kErrorInvalidParameter;
-  machine.mutexes.try_emplace(mutexName);
-  *mutex = NewHandle({Kind::Mutex, mutexName});
+  // A prefix names a namespace: a session's, or a private one that this process has open.
+  const std::size_t slash = mutexName.find(u'\\');
+  if (slash != std::u16string::npos) {
+    const std::u16string prefix = mutexName.substr(0, slash);
+    const auto& open = machine.open.namespaces;
+    if (prefix != u"Global" && prefix != u"Local" &&
+        std::none_of(open.begin(), open.end(), [&](const auto& n) { return n.second == prefix; })) {
+      return kErrorPathNotFound;
+    }
+  }
+  const auto [it, created] = machine.mutexes.try_emplace(mutexName);
+  if (created) {
+    it->second.security = SecurityOf(securityDescriptor);
+  } else if (it->second.otherKind) {
+    return kErrorInvalidHandle;
+  } else if (desiredAccess & ~it->second.grantedAccess) {
+    return kErrorAccessDenied;
+  }
+  Machine::OpenObject object{Kind::Mutex, mutexName};
+  object.access = desiredAccess;
+  *mutex = NewHandle(std::move(object));
   return kErrorSuccess;
 }
 
@@ -418,6 +596,7 @@ Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint3
   }
   auto* open = Find(machine.open.handles, object);
   if (!open || open->kind != Kind::Mutex) return kErrorInvalidHandle;
+  if (!(open->access & kSynchronize)) return kErrorAccessDenied;
   sim::NamedMutex& mutex = machine.mutexes[open->path];
   if (mutex.heldElsewhere) {
     Pass(milliseconds);
@@ -434,6 +613,7 @@ Status ReleaseMutex(Handle mutex) {
   if (Status status = machine.Enter("ReleaseMutex", PathOf(mutex))) return status;
   auto* open = Find(machine.open.handles, mutex);
   if (!open || open->kind != Kind::Mutex) return kErrorInvalidHandle;
+  if (!(open->access & kMutexModifyState)) return kErrorAccessDenied;
   sim::NamedMutex& named = machine.mutexes[open->path];
   if (named.owned == 0) {
     ++machine.badReleases;
@@ -749,13 +929,29 @@ namespace {
 
 const Module kKernel32 = reinterpret_cast<Module>(std::uintptr_t{0x7ff8'0000'0000});
 
-// What GetProcAddress finds for SetDefaultDllDirectories; never called as it is.
-void SetDefaultDllDirectoriesEntry() {}
+// What GetProcAddress finds for each function that it knows; never called as it is.
+template <int N>
+void Entry() {}
+constexpr std::pair<std::string_view, Procedure> kEntries[] = {
+    {"SetDefaultDllDirectories", &Entry<0>},   {"CreateBoundaryDescriptorW", &Entry<1>},
+    {"AddSIDToBoundaryDescriptor", &Entry<2>}, {"DeleteBoundaryDescriptor", &Entry<3>},
+    {"CreatePrivateNamespaceW", &Entry<4>},    {"OpenPrivateNamespaceW", &Entry<5>},
+    {"ClosePrivateNamespace", &Entry<6>}};
+constexpr std::size_t kFirstNamespaceEntry = 1;
+
+// Whether `procedure` is what GetProcAddress found for `name`: any other address would be a call
+// into the unknown.
+bool IsEntry(Procedure procedure, std::string_view name) {
+  return std::any_of(std::begin(kEntries), std::end(kEntries), [&](const auto& entry) {
+    return entry.first == name && entry.second == procedure;
+  });
+}
 
 }  // namespace
 
-// Only kernel32 is loaded, and it exports SetDefaultDllDirectories: a machine of a Windows that
-// lacks it is one whose GetProcAddress fails with ERROR_PROC_NOT_FOUND.
+// Only kernel32 is loaded. It exports SetDefaultDllDirectories, and the private namespace
+// functions where the machine has them: a machine of a Windows that lacks one is one whose
+// GetProcAddress fails with ERROR_PROC_NOT_FOUND.
 Status GetModuleHandleW(const char16_t* moduleName, Module* module) {
   const std::u16string name(moduleName ? moduleName : u"");
   if (Status status = TheMachine().Enter("GetModuleHandleW", name)) return status;
@@ -772,21 +968,174 @@ Status GetProcAddress(Module module, const char* procName, Procedure* procedure)
   if (Status status = TheMachine().Enter("GetProcAddress", sim::ToUtf16(name))) return status;
   if (module != kKernel32) return kErrorInvalidHandle;
   // Export names compare exactly.
-  if (name != "SetDefaultDllDirectories") return kErrorProcNotFound;
-  *procedure = &SetDefaultDllDirectoriesEntry;
-  return kErrorSuccess;
+  const std::size_t known =
+      TheMachine().namespaceFunctions ? std::size(kEntries) : kFirstNamespaceEntry;
+  for (std::size_t i = 0; i < known; ++i) {
+    if (kEntries[i].first == name) {
+      *procedure = kEntries[i].second;
+      return kErrorSuccess;
+    }
+  }
+  return kErrorProcNotFound;
 }
 
 Status SetDefaultDllDirectories(Procedure setDefaultDllDirectories, std::uint32_t directoryFlags) {
   if (Status status = TheMachine().Enter("SetDefaultDllDirectories", u"", {directoryFlags})) {
     return status;
   }
-  // Any other address would be a call into the unknown.
-  if (setDefaultDllDirectories != &SetDefaultDllDirectoriesEntry) return kErrorInvalidParameter;
+  if (!IsEntry(setDefaultDllDirectories, "SetDefaultDllDirectories")) return kErrorInvalidParameter;
   // LOAD_LIBRARY_SEARCH_APPLICATION_DIR, _USER_DIRS, _SYSTEM32 and _DEFAULT_DIRS.
   constexpr std::uint32_t kKnown = 0x200 | 0x400 | 0x800 | 0x1000;
   return directoryFlags != 0 && !(directoryFlags & ~kKnown) ? kErrorSuccess
                                                             : kErrorInvalidParameter;
+}
+
+namespace {
+
+// S-1-5-32-544, BUILTIN\\Administrators: revision 1, two subauthorities, authority 5 (NT).
+const std::vector<std::uint8_t> kAdministratorsSid = {1,  2, 0, 0, 0,    0, 0, 5,
+                                                      32, 0, 0, 0, 0x20, 2, 0, 0};
+// What ZOLTMgr may ask for in the string form; anything else would be refused here, not guessed.
+constexpr std::u16string_view kKnownSddl[] = {u"D:P(A;;GA;;;SY)(A;;GA;;;BA)"};
+
+}  // namespace
+
+Status ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    const char16_t* stringSecurityDescriptor, void** securityDescriptor) {
+  Machine& machine = TheMachine();
+  const std::u16string sddl(stringSecurityDescriptor ? stringSecurityDescriptor : u"");
+  if (Status status = machine.Enter("ConvertStringSecurityDescriptorToSecurityDescriptorW", sddl)) {
+    return status;
+  }
+  if (std::find(std::begin(kKnownSddl), std::end(kKnownSddl), sddl) == std::end(kKnownSddl)) {
+    return 1336;  // ERROR_INVALID_ACL
+  }
+  const std::uintptr_t id = machine.NextId();
+  machine.open.localBlocks.emplace(id, sddl);
+  *securityDescriptor = reinterpret_cast<void*>(id);
+  return kErrorSuccess;
+}
+
+Status LocalFree(void* memory) {
+  Machine& machine = TheMachine();
+  machine.Enter("LocalFree", u"");
+  if (!machine.open.localBlocks.erase(reinterpret_cast<std::uintptr_t>(memory))) {
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  return kErrorSuccess;
+}
+
+Status CreateWellKnownSid(std::uint32_t wellKnownSidType, void* sid, std::uint32_t* size) {
+  if (Status status = TheMachine().Enter("CreateWellKnownSid", u"", {wellKnownSidType})) {
+    return status;
+  }
+  if (wellKnownSidType != kWinBuiltinAdministratorsSid) return kErrorInvalidParameter;
+  const std::uint32_t needed = static_cast<std::uint32_t>(kAdministratorsSid.size());
+  if (*size < needed) {
+    *size = needed;
+    return kErrorInsufficientBuffer;
+  }
+  std::memcpy(sid, kAdministratorsSid.data(), needed);
+  *size = needed;
+  return kErrorSuccess;
+}
+
+Status CreateBoundaryDescriptorW(Procedure createBoundaryDescriptorW, const char16_t* name,
+                                 Handle* boundaryDescriptor) {
+  Machine& machine = TheMachine();
+  const std::u16string boundary(name ? name : u"");
+  if (Status status = machine.Enter("CreateBoundaryDescriptorW", boundary)) return status;
+  if (!IsEntry(createBoundaryDescriptorW, "CreateBoundaryDescriptorW"))
+    return kErrorInvalidParameter;
+  const std::uintptr_t id = machine.NextId();
+  machine.open.boundaries.emplace(id, Machine::OpenBoundary{boundary, {}});
+  *boundaryDescriptor = reinterpret_cast<Handle>(id);
+  return kErrorSuccess;
+}
+
+Status AddSIDToBoundaryDescriptor(Procedure addSIDToBoundaryDescriptor, Handle* boundaryDescriptor,
+                                  const void* requiredSid) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("AddSIDToBoundaryDescriptor", u"")) return status;
+  if (!IsEntry(addSIDToBoundaryDescriptor, "AddSIDToBoundaryDescriptor")) {
+    return kErrorInvalidParameter;
+  }
+  auto* boundary = Find(machine.open.boundaries, *boundaryDescriptor);
+  if (!boundary || !requiredSid) return kErrorInvalidParameter;
+  // Revision, count of subauthorities, six bytes of authority, four bytes a subauthority.
+  const auto* bytes = static_cast<const std::uint8_t*>(requiredSid);
+  boundary->sids.emplace_back(bytes, bytes + 8 + 4 * bytes[1]);
+  return kErrorSuccess;
+}
+
+void DeleteBoundaryDescriptor(Procedure deleteBoundaryDescriptor, Handle boundaryDescriptor) {
+  Machine& machine = TheMachine();
+  machine.Enter("DeleteBoundaryDescriptor", u"");
+  if (!IsEntry(deleteBoundaryDescriptor, "DeleteBoundaryDescriptor") ||
+      !machine.open.boundaries.erase(reinterpret_cast<std::uintptr_t>(boundaryDescriptor))) {
+    ++machine.badReleases;
+  }
+}
+
+Status CreatePrivateNamespaceW(Procedure createPrivateNamespaceW, const void* securityDescriptor,
+                               Handle boundaryDescriptor, const char16_t* aliasPrefix,
+                               Handle* privateNamespace) {
+  Machine& machine = TheMachine();
+  const std::u16string alias(aliasPrefix ? aliasPrefix : u"");
+  if (Status status = machine.Enter("CreatePrivateNamespaceW", alias)) return status;
+  if (!IsEntry(createPrivateNamespaceW, "CreatePrivateNamespaceW")) return kErrorInvalidParameter;
+  auto* boundary = Find(machine.open.boundaries, boundaryDescriptor);
+  if (!boundary || alias.empty()) return kErrorInvalidParameter;
+  // Only a caller whose token holds every SID of the boundary may create the namespace; the
+  // program's holds Administrators where it runs as an administrator.
+  for (const std::vector<std::uint8_t>& sid : boundary->sids) {
+    if (sid != kAdministratorsSid || !machine.administrator) return kErrorAccessDenied;
+  }
+  const auto [it, created] = machine.namespaces.try_emplace(alias);
+  if (!created) return kErrorAlreadyExists;
+  it->second.security = SecurityOf(securityDescriptor);
+  const std::uintptr_t id = machine.NextId();
+  machine.open.namespaces.emplace(id, alias);
+  *privateNamespace = reinterpret_cast<Handle>(id);
+  return kErrorSuccess;
+}
+
+Status OpenPrivateNamespaceW(Procedure openPrivateNamespaceW, Handle boundaryDescriptor,
+                             const char16_t* aliasPrefix, Handle* privateNamespace) {
+  Machine& machine = TheMachine();
+  const std::u16string alias(aliasPrefix ? aliasPrefix : u"");
+  if (Status status = machine.Enter("OpenPrivateNamespaceW", alias)) return status;
+  if (!IsEntry(openPrivateNamespaceW, "OpenPrivateNamespaceW")) return kErrorInvalidParameter;
+  if (!Find(machine.open.boundaries, boundaryDescriptor)) return kErrorInvalidParameter;
+  if (!machine.namespaces.contains(alias)) return kErrorPathNotFound;
+  if (!machine.administrator) return kErrorAccessDenied;
+  const std::uintptr_t id = machine.NextId();
+  machine.open.namespaces.emplace(id, alias);
+  *privateNamespace = reinterpret_cast<Handle>(id);
+  return kErrorSuccess;
+}
+
+Status ClosePrivateNamespace(Procedure closePrivateNamespace, Handle privateNamespace,
+                             std::uint32_t flags) {
+  Machine& machine = TheMachine();
+  machine.Enter("ClosePrivateNamespace", u"", {flags});
+  const auto it = machine.open.namespaces.find(reinterpret_cast<std::uintptr_t>(privateNamespace));
+  if (!IsEntry(closePrivateNamespace, "ClosePrivateNamespace") ||
+      it == machine.open.namespaces.end()) {
+    ++machine.badReleases;
+    return kErrorInvalidHandle;
+  }
+  const std::u16string alias = it->second;
+  machine.open.namespaces.erase(it);
+  // The namespace ends with its last handle.
+  const auto& open = machine.open.namespaces;
+  const auto ns = machine.namespaces.find(alias);
+  if (ns != machine.namespaces.end() && !ns->second.elsewhere &&
+      std::none_of(open.begin(), open.end(), [&](const auto& n) { return n.second == alias; })) {
+    machine.namespaces.erase(ns);
+  }
+  return kErrorSuccess;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // clang-format off
 #include <windows.h>
 #include <setupapi.h>
+#include <sddl.h>
 #include <winioctl.h>
 // clang-format on
 
@@ -35,6 +36,18 @@ static_assert(kStdOutputHandle == STD_OUTPUT_HANDLE);
 static_assert(kLoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
               kFileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
+static_assert(kDelete == DELETE && kFileFlagDeleteOnClose == FILE_FLAG_DELETE_ON_CLOSE &&
+              kFileAttributeHidden == FILE_ATTRIBUTE_HIDDEN &&
+              kFileAttributeSystem == FILE_ATTRIBUTE_SYSTEM);
+static_assert(sizeof(FindData) == sizeof(WIN32_FIND_DATAW) &&
+              offsetof(FindData, cFileName) == offsetof(WIN32_FIND_DATAW, cFileName));
+static_assert(sizeof(FileInformation) == sizeof(BY_HANDLE_FILE_INFORMATION) &&
+              offsetof(FileInformation, nNumberOfLinks) ==
+                  offsetof(BY_HANDLE_FILE_INFORMATION, nNumberOfLinks));
+static_assert(kSynchronize == SYNCHRONIZE && kMutexModifyState == MUTEX_MODIFY_STATE);
+static_assert(kWinBuiltinAdministratorsSid == WinBuiltinAdministratorsSid &&
+              kSecurityMaxSidSize == SECURITY_MAX_SID_SIZE);
+static_assert(kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(kDigcfPresent == DIGCF_PRESENT && kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
 static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeySetValue == KEY_SET_VALUE);
 static_assert(kRegDword == REG_DWORD && kRegQword == REG_QWORD && kRegMultiSz == REG_MULTI_SZ);
@@ -105,6 +118,31 @@ Status GetFileSizeEx(Handle file, std::uint64_t* size) {
 
 Status FlushFileBuffers(Handle file) { return Result(::FlushFileBuffers(file)); }
 
+Status GetFileInformationByHandle(Handle file, FileInformation* information) {
+  return Result(::GetFileInformationByHandle(
+      file, reinterpret_cast<BY_HANDLE_FILE_INFORMATION*>(information)));
+}
+
+Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
+                                 std::uint32_t* length) {
+  *length = ::GetFinalPathNameByHandleW(file, Wide(filePath), size, 0);
+  return *length == 0 ? LastError() : ERROR_SUCCESS;
+}
+
+Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find) {
+  const HANDLE found =
+      ::FindFirstFileW(Wide(fileName), reinterpret_cast<WIN32_FIND_DATAW*>(findData));
+  if (found == INVALID_HANDLE_VALUE) return LastError();
+  *find = found;
+  return ERROR_SUCCESS;
+}
+
+Status FindNextFileW(Handle find, FindData* findData) {
+  return Result(::FindNextFileW(find, reinterpret_cast<WIN32_FIND_DATAW*>(findData)));
+}
+
+Status FindClose(Handle find) { return Result(::FindClose(find)); }
+
 Status CloseHandle(Handle object) { return Result(::CloseHandle(object)); }
 
 Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
@@ -136,8 +174,10 @@ Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
   return Result(succeeded);
 }
 
-Status CreateMutexW(const char16_t* name, Handle* mutex) {
-  const HANDLE created = ::CreateMutexW(nullptr, FALSE, Wide(name));
+Status CreateMutexExW(const void* securityDescriptor, const char16_t* name,
+                      std::uint32_t desiredAccess, Handle* mutex) {
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), const_cast<void*>(securityDescriptor), FALSE};
+  const HANDLE created = ::CreateMutexExW(&attributes, Wide(name), 0, desiredAccess);
   if (!created) return LastError();
   *mutex = created;
   return ERROR_SUCCESS;
@@ -153,6 +193,77 @@ Status WaitForSingleObject(Handle object, std::uint32_t milliseconds, std::uint3
 Status ReleaseMutex(Handle mutex) { return Result(::ReleaseMutex(mutex)); }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+Status ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    const char16_t* stringSecurityDescriptor, void** securityDescriptor) {
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          Wide(stringSecurityDescriptor), SDDL_REVISION_1, &converted, nullptr)) {
+    return LastError();
+  }
+  *securityDescriptor = converted;
+  return ERROR_SUCCESS;
+}
+
+Status LocalFree(void* memory) { return ::LocalFree(memory) ? LastError() : ERROR_SUCCESS; }
+
+Status CreateWellKnownSid(std::uint32_t wellKnownSidType, void* sid, std::uint32_t* size) {
+  DWORD room = *size;
+  const BOOL succeeded =
+      ::CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(wellKnownSidType), nullptr, sid, &room);
+  *size = room;
+  return Result(succeeded);
+}
+
+// Each at the address that GetProcAddress found, as its own type.
+Status CreateBoundaryDescriptorW(Procedure createBoundaryDescriptorW, const char16_t* name,
+                                 Handle* boundaryDescriptor) {
+  using Function = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+  const HANDLE created = reinterpret_cast<Function>(createBoundaryDescriptorW)(Wide(name), 0);
+  if (!created) return LastError();
+  *boundaryDescriptor = created;
+  return ERROR_SUCCESS;
+}
+
+Status AddSIDToBoundaryDescriptor(Procedure addSIDToBoundaryDescriptor, Handle* boundaryDescriptor,
+                                  const void* requiredSid) {
+  using Function = BOOL(WINAPI*)(HANDLE*, PSID);
+  return Result(reinterpret_cast<Function>(addSIDToBoundaryDescriptor)(
+      boundaryDescriptor, const_cast<void*>(requiredSid)));
+}
+
+void DeleteBoundaryDescriptor(Procedure deleteBoundaryDescriptor, Handle boundaryDescriptor) {
+  using Function = VOID(WINAPI*)(HANDLE);
+  reinterpret_cast<Function>(deleteBoundaryDescriptor)(boundaryDescriptor);
+}
+
+Status CreatePrivateNamespaceW(Procedure createPrivateNamespaceW, const void* securityDescriptor,
+                               Handle boundaryDescriptor, const char16_t* aliasPrefix,
+                               Handle* privateNamespace) {
+  using Function = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), const_cast<void*>(securityDescriptor), FALSE};
+  const HANDLE created = reinterpret_cast<Function>(createPrivateNamespaceW)(
+      &attributes, boundaryDescriptor, Wide(aliasPrefix));
+  if (!created) return LastError();
+  *privateNamespace = created;
+  return ERROR_SUCCESS;
+}
+
+Status OpenPrivateNamespaceW(Procedure openPrivateNamespaceW, Handle boundaryDescriptor,
+                             const char16_t* aliasPrefix, Handle* privateNamespace) {
+  using Function = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+  const HANDLE opened =
+      reinterpret_cast<Function>(openPrivateNamespaceW)(boundaryDescriptor, Wide(aliasPrefix));
+  if (!opened) return LastError();
+  *privateNamespace = opened;
+  return ERROR_SUCCESS;
+}
+
+Status ClosePrivateNamespace(Procedure closePrivateNamespace, Handle privateNamespace,
+                             std::uint32_t flags) {
+  using Function = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+  return Result(reinterpret_cast<Function>(closePrivateNamespace)(privateNamespace, flags));
+}
 
 Heap GetProcessHeap() { return ::GetProcessHeap(); }
 

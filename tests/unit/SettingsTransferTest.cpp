@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Unique.h"
 #include "platform/sim/Text.h"
 #include "support/Files.h"
 #include "unit/SimTest.h"
@@ -64,10 +65,15 @@ TEST_F(TransferTest, ExportWritesHeadAndList) {
               (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, disposition,
                                           kFileAttributeNormal}));
   }
-  // The registry is read completely, in its turn with other runs, before the file is touched.
+  // The registry is read completely, in its turn with other runs, before the file is touched;
+  // the turn ends once the file is in place. Only administrators may use the lock at all.
   EXPECT_LT(LastCall("WaitForSingleObject"), FirstCall("RegCreateKeyExW"));
-  EXPECT_LT(LastCall("RegQueryValueExW"), LastCall("ReleaseMutex"));
-  EXPECT_LT(LastCall("ReleaseMutex"), probe);
+  EXPECT_LT(LastCall("RegQueryValueExW"), probe);
+  EXPECT_LT(LastCall("MoveFileExW"), LastCall("ReleaseMutex"));
+  EXPECT_EQ(machine().mutexes.at(u"ZOLTMgr\\VolumeSettings").security,
+            u"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  EXPECT_EQ(machine().calls[FirstCall("CreateMutexExW")].arguments,
+            std::vector<std::uint32_t>{kSynchronize | kMutexModifyState});
 }
 
 TEST_F(TransferTest, ExportReplacesAnExistingFile) {
@@ -82,8 +88,9 @@ struct ExportCase {
   std::u16string file;
   int exitCode;
   std::u16string printed;
-  bool existing = false;   // a.dat holds an earlier file
-  bool emptyList = false;  // C:'s list value holds no bytes
+  bool existing = false;         // a.dat holds an earlier file
+  bool emptyList = false;        // C:'s list value holds no bytes
+  std::uint32_t attributes = 0;  // of the earlier file
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -129,6 +136,14 @@ const ExportCase kExportCases[] = {
      kCreateFailed,
      true},
     {"TargetIsTheFolder", {}, u"", 2, u"Create exported volume settings  file fail!\n"},
+    {"TargetIsHidden", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeHidden},
+    {"TargetIsASystemFile", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeSystem},
+    {"FinalPathUnknown",
+     {{"GetFinalPathNameByHandleW", {}, 5, 0}},
+     u"a.dat",
+     2,
+     kCreateFailed,
+     true},
     // Someone holds the file for a moment, or for too long.
     {"ReplaceRefusedAWhile", {{"MoveFileExW", u"a.dat", 32, 0, 20}}, u"a.dat", 0, kExported1, true},
     {"ReplaceRefusedTooLong", {{"MoveFileExW", u"a.dat", 32, 0, 21}}, u"a.dat", 5, kCloseFailed},
@@ -145,6 +160,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const ExportCase& c = GetParam();
   const std::vector<std::uint8_t> earlier(134, 0xEE);
   if (c.existing) WriteBytes(File("a.dat"), earlier);
+  if (c.attributes) machine().fileAttributes[File("a.dat").string()] = c.attributes;
   if (c.emptyList) machine().registry.SetValue(kKeyC, u"ExclusionList", kRegMultiSz, {});
   machine().faults = c.faults;
   // A fault on "a.dat..." is one on that file's whole path.
@@ -170,15 +186,34 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, ExportTest, ::testing::ValuesIn(kExportCases), CaseName());
 
-TEST_F(TransferTest, ExportPassesNamesThatAreTaken) {
-  // Left by an earlier run, or anyone's: never opened, never removed.
-  WriteBytes(File("ZOLTMgr.~1.tmp"), Bytes({1}));
+TEST_F(TransferTest, ExportRemovesWhatKilledExportsLeft) {
+  // Left by killed exports, but for one that someone still has open, a folder, and a name of
+  // another form: those stay.
+  for (int n = 1; n <= 100; ++n)
+    WriteBytes(File(("ZOLTMgr.~" + std::to_string(n) + ".tmp").c_str()), Bytes({1}));
+  std::filesystem::remove(File("ZOLTMgr.~2.tmp"));
   std::filesystem::create_directory(File("ZOLTMgr.~2.tmp"));
+  WriteBytes(File("ZOLTMgr.~x.tmp"), Bytes({1}));
+  UniqueHandle held;
+  ASSERT_EQ(CreateFileW(FilePath("ZOLTMgr.~3.tmp").c_str(), kGenericRead,
+                        kFileShareRead | kFileShareDelete, kOpenExisting, kFileAttributeNormal,
+                        held.put()),
+            kErrorSuccess);
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
-  EXPECT_EQ(ReadBytes(File("ZOLTMgr.~1.tmp")), Bytes({1}));
-  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~3.tmp")), 1);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 4);
+  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~1.tmp")), 2);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 5);
+  EXPECT_TRUE(std::filesystem::exists(File("ZOLTMgr.~3.tmp")));
+}
+
+TEST_F(TransferTest, ExportWritesThroughALink) {
+  std::filesystem::create_directory(programDir() / "real");
+  WriteBytes(programDir() / "real" / "b.dat", Bytes({1}));
+  std::filesystem::create_symlink(programDir() / "real" / "b.dat", File("a.dat"));
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(File("a.dat")));
+  EXPECT_EQ(ReadBytes(programDir() / "real" / "b.dat"), kExported);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir() / "real"), {}), 1);
 }
 
 TEST_F(TransferTest, FailedExportLeavesAnExistingFileAlone) {
@@ -291,17 +326,32 @@ struct LockCase {
   sim::NamedMutex mutex;  // as other runs left it
   std::vector<sim::Fault> faults;
   int exitCode;
+  bool namespaceFunctions = true;  // false: a Windows without private namespaces, or Wine
+  bool administrator = true;
+  bool namespaceElsewhere = false;  // another run has the namespace open
 };
+
+const sim::NamedMutex kBySystemAccount{false, false, 0, sim::kSystemMutexAdministratorsAccess};
+const sim::NamedMutex kRefusingAll{false, false, 0, 0};
+const sim::NamedMutex kAnEvent{false, false, 0, sim::kMutexAllAccess, true};
 
 const LockCase kLockCases[] = {
     {"ExportWaitsInVain", true, {true}, {}, 1},
     {"ImportWaitsInVain", false, {true}, {}, 4},
     {"ExportAfterARunThatDied", true, {false, true}, {}, 0},
     {"ImportAfterARunThatDied", false, {false, true}, {}, 0},
-    {"ExportLockRefused", true, {}, {{"CreateMutexW", {}, 5, 0}}, 1},
-    {"ImportLockRefused", false, {}, {{"CreateMutexW", {}, 5, 0}}, 4},
+    {"ExportLockRefused", true, {}, {{"CreateMutexExW", {}, 5, 0}}, 1},
+    {"ImportLockRefused", false, {}, {{"CreateMutexExW", {}, 5, 0}}, 4},
     {"ExportWaitFails", true, {}, {{"WaitForSingleObject", {}, 6, 0}}, 1},
     {"ImportWaitFails", false, {}, {{"WaitForSingleObject", {}, 6, 0}}, 4},
+    {"ImportAfterTheSystemAccount", false, kBySystemAccount, {}, 0},
+    {"ImportAfterTheSystemAccountWithoutNamespaces", false, kBySystemAccount, {}, 0, false},
+    {"ImportWhereTheNamespaceIsOpen", false, {}, {}, 0, true, true, true},
+    {"ImportOutsideTheBoundary", false, {}, {}, 4, true, false},
+    {"ExportNamespaceRefused", true, {}, {{"CreatePrivateNamespaceW", {}, 5, 0}}, 1},
+    {"ExportBoundaryRefused", true, {}, {{"AddSIDToBoundaryDescriptor", {}, 8, 0}}, 1},
+    {"ImportNameTakenByAnEvent", false, kAnEvent, {}, 4, false},
+    {"ImportNameRefusingAll", false, kRefusingAll, {}, 4, false},
 };
 
 class LockTest : public TransferTest, public ::testing::WithParamInterface<LockCase> {};
@@ -310,7 +360,13 @@ class LockTest : public TransferTest, public ::testing::WithParamInterface<LockC
 TEST_P(LockTest, RegistryStepWaitsItsTurn) {
   const LockCase& c = GetParam();
   WriteBytes(File("a.dat"), kExported);
-  machine().mutexes[u"Global\\ZOLTMgr.VolumeSettings"] = c.mutex;
+  const std::u16string global = u"Global\\ZOLTMgr.VolumeSettings";
+  machine().mutexes[c.namespaceFunctions ? u"ZOLTMgr\\VolumeSettings" : global] = c.mutex;
+  // Where the private name is used, the one that anyone can take is taken, and never tried.
+  if (c.namespaceFunctions) machine().mutexes[global] = kAnEvent;
+  machine().namespaceFunctions = c.namespaceFunctions;
+  machine().administrator = c.administrator;
+  if (c.namespaceElsewhere) machine().namespaces[u"ZOLTMgr"].elsewhere = true;
   machine().faults = c.faults;
   const sim::Registry before = machine().registry;
   EXPECT_EQ(

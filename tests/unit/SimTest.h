@@ -49,7 +49,9 @@ class SimTest : public ::testing::Test {
 
 inline void PrintTo(const sim::OpenCounts& counts, std::ostream* out) {
   *out << "{handles " << counts.handles << ", device sets " << counts.deviceSets << ", keys "
-       << counts.keys << ", heap blocks " << counts.heapBlocks << "}";
+       << counts.keys << ", heap blocks " << counts.heapBlocks << ", owned mutexes "
+       << counts.ownedMutexes << ", local blocks " << counts.localBlocks << ", boundaries "
+       << counts.boundaryDescriptors << ", namespaces " << counts.privateNamespaces << "}";
 }
 
 // Test data helpers.
