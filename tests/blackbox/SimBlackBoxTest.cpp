@@ -78,6 +78,19 @@ TEST_F(SimBlackBoxTest, ExportWritesTheFileByteForByte) {
   EXPECT_EQ(ReadText(MachineFile()), machineText);
 }
 
+// Through a link the linked file is replaced, beside which a killed export left its file.
+TEST_F(SimBlackBoxTest, ExportWritesThroughALinkAndRemovesLeftovers) {
+  WriteMachine();
+  std::filesystem::create_directory(File("real"));
+  WriteBytes(File("real/b.dat"), Bytes({1}));
+  WriteBytes(File("real/ZOLTMgr.~1.tmp"), Bytes({1}));
+  std::filesystem::create_symlink(File("real/b.dat"), File("a.dat"));
+  EXPECT_EQ(Run({u"-export", u"C:", u"a.dat"}).exitCode, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(File("a.dat")));
+  EXPECT_EQ(ReadBytes(File("real/b.dat")), kExported);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(File("real")), {}), 1);
+}
+
 TEST_F(SimBlackBoxTest, ExportImportExportGivesTheSameFile) {
   WriteMachine();
   ASSERT_EQ(Run({u"-export", u"C:", u"c.dat"}).exitCode, 0);

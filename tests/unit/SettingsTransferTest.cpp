@@ -362,8 +362,6 @@ TEST_P(LockTest, RegistryStepWaitsItsTurn) {
   WriteBytes(File("a.dat"), kExported);
   const std::u16string global = u"Global\\ZOLTMgr.VolumeSettings";
   machine().mutexes[c.namespaceFunctions ? u"ZOLTMgr\\VolumeSettings" : global] = c.mutex;
-  // Where the private name is used, the one that anyone can take is taken, and never tried.
-  if (c.namespaceFunctions) machine().mutexes[global] = kAnEvent;
   machine().namespaceFunctions = c.namespaceFunctions;
   machine().administrator = c.administrator;
   if (c.namespaceElsewhere) machine().namespaces[u"ZOLTMgr"].elsewhere = true;
@@ -377,6 +375,8 @@ TEST_P(LockTest, RegistryStepWaitsItsTurn) {
     EXPECT_EQ(machine().registry, before);
     EXPECT_EQ(machine().CallCount("RegCreateKeyExW"), 0);
   }
+  // The name that anyone can take only where there are no private namespaces.
+  EXPECT_EQ(machine().CallCount("CreateMutexExW", global), c.namespaceFunctions ? 0 : 1);
   // 30 seconds at most, and only while another run holds the lock.
   EXPECT_EQ(machine().clock, c.mutex.heldElsewhere ? 30000u : 0u);
 }

@@ -222,6 +222,23 @@ TEST_F(WineVolumeTest, ExportWaitsAWhileForAReader) {
   }
 }
 
+// What killed exports left is removed, but for a file that someone still has open.
+TEST_F(WineVolumeTest, ExportRemovesWhatKilledExportsLeft) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  for (int n = 1; n <= 100; ++n) {
+    WriteBytes(File(("ZOLTMgr.~" + std::to_string(n) + ".tmp").c_str()), {1});
+  }
+  const HANDLE held = CreateFileW(File("ZOLTMgr.~7.tmp").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  CloseHandle(held);
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  EXPECT_EQ(FilesIn(dir_.path()), 3u);
+  EXPECT_TRUE(std::filesystem::exists(File("ZOLTMgr.~7.tmp")));
+}
+
 // Where a direct create would fail, the export fails as it would; where it would succeed, so does
 // the export, however long the name.
 TEST_F(WineVolumeTest, ExportFailsWhereACreateWould) {
