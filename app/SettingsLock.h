@@ -1,9 +1,10 @@
 #pragma once
 
-// Runs of ZOLTMgr take turns at the registry. Each holds one mutex, shared by every process of
-// the machine (every session included), while it reads or writes a volume's six values, so
-// that two runs at once never mix two settings files in one volume, and an export never writes
-// a file that mixes the values of before and after an import.
+// Runs of ZOLTMgr take turns. Each holds one mutex, shared by every process of the machine
+// (every session included), while it writes a volume's six values (import), or reads them and
+// puts its file in place (export), so that two runs at once never mix two settings files in one
+// volume, an export never writes a file that mixes the values of before and after an import,
+// and of two exports to one file the later read stays.
 //
 // The mutex lies in a private namespace that only administrators can create, so that no other
 // user can take its name first and keep every run out. Where Windows has no private namespaces
