@@ -44,6 +44,15 @@ T* Find(std::map<std::uintptr_t, T>& table, void* id) {
   return it == table.end() ? nullptr : &it->second;
 }
 
+// Lets go of what `table` holds as `id`. Letting go of what is not held is a bad release, which
+// the tests count.
+template <typename T>
+Status ReleaseFrom(std::map<std::uintptr_t, T>& table, void* id) {
+  if (table.erase(reinterpret_cast<std::uintptr_t>(id))) return kErrorSuccess;
+  ++TheMachine().badReleases;
+  return kErrorInvalidHandle;
+}
+
 std::u16string PathOf(void* handle) {
   auto* object = Find(TheMachine().open.handles, handle);
   return object ? object->path : std::u16string();
@@ -761,11 +770,7 @@ Status SetupDiGetDeviceInstanceIdW(DevInfoSet set, DevInfoData* devInfoData, cha
 Status SetupDiDestroyDeviceInfoList(DevInfoSet set) {
   Machine& machine = TheMachine();
   machine.Enter("SetupDiDestroyDeviceInfoList", u"");
-  if (!machine.open.deviceSets.erase(reinterpret_cast<std::uintptr_t>(set))) {
-    ++machine.badReleases;
-    return kErrorInvalidHandle;
-  }
-  return kErrorSuccess;
+  return ReleaseFrom(machine.open.deviceSets, set);
 }
 
 RegKey HKeyLocalMachine() { return kLocalMachineKey; }
@@ -872,11 +877,7 @@ Status RegDeleteValueW(RegKey key, const char16_t* valueName) {
 Status RegCloseKey(RegKey key) {
   Machine& machine = TheMachine();
   machine.Enter("RegCloseKey", KeyPathOf(key));
-  if (!machine.open.keys.erase(reinterpret_cast<std::uintptr_t>(key))) {
-    ++machine.badReleases;
-    return kErrorInvalidHandle;
-  }
-  return kErrorSuccess;
+  return ReleaseFrom(machine.open.keys, key);
 }
 
 Status GetModuleFileNameW(char16_t* fileName, std::uint32_t size, std::uint32_t* length) {
@@ -1019,11 +1020,7 @@ Status ConvertStringSecurityDescriptorToSecurityDescriptorW(
 Status LocalFree(void* memory) {
   Machine& machine = TheMachine();
   machine.Enter("LocalFree", u"");
-  if (!machine.open.localBlocks.erase(reinterpret_cast<std::uintptr_t>(memory))) {
-    ++machine.badReleases;
-    return kErrorInvalidHandle;
-  }
-  return kErrorSuccess;
+  return ReleaseFrom(machine.open.localBlocks, memory);
 }
 
 Status CreateWellKnownSid(std::uint32_t wellKnownSidType, void* sid, std::uint32_t* size) {
@@ -1072,10 +1069,11 @@ Status AddSIDToBoundaryDescriptor(Procedure addSIDToBoundaryDescriptor, Handle* 
 void DeleteBoundaryDescriptor(Procedure deleteBoundaryDescriptor, Handle boundaryDescriptor) {
   Machine& machine = TheMachine();
   machine.Enter("DeleteBoundaryDescriptor", u"");
-  if (!IsEntry(deleteBoundaryDescriptor, "DeleteBoundaryDescriptor") ||
-      !machine.open.boundaries.erase(reinterpret_cast<std::uintptr_t>(boundaryDescriptor))) {
+  if (!IsEntry(deleteBoundaryDescriptor, "DeleteBoundaryDescriptor")) {
     ++machine.badReleases;
+    return;
   }
+  static_cast<void>(ReleaseFrom(machine.open.boundaries, boundaryDescriptor));
 }
 
 Status CreatePrivateNamespaceW(Procedure createPrivateNamespaceW, const void* securityDescriptor,
