@@ -222,9 +222,10 @@ TEST_F(WineVolumeTest, ExportWaitsAWhileForAReader) {
   }
 }
 
-// What killed exports left is removed, but for a file that someone still has open.
+// What killed exports left beside the file is removed, but for one that someone still has open.
 TEST_F(WineVolumeTest, ExportRemovesWhatKilledExportsLeft) {
   SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  WriteBytes(File("t.dat"), {2});
   for (int n = 1; n <= 100; ++n) {
     WriteBytes(File(("ZOLTMgr.~" + std::to_string(n) + ".tmp").c_str()), {1});
   }
