@@ -35,6 +35,12 @@ std::u16string Decimal(unsigned number) {
   return digits;
 }
 
+// "ZOLTMgr.~<middle>.tmp" in `directory`: a replacement's path, or with "*" a pattern for them all.
+std::u16string ReplacementPath(const std::u16string& directory, std::u16string_view middle) {
+  return directory + std::u16string(kNamePrefix) + std::u16string(middle) +
+         std::u16string(kNameSuffix);
+}
+
 bool IsReplacementName(std::u16string_view name) {
   if (!name.starts_with(kNamePrefix) || !name.ends_with(kNameSuffix)) return false;
   const std::u16string_view number =
@@ -49,8 +55,7 @@ bool IsReplacementName(std::u16string_view name) {
 void RemoveLeftovers(const std::u16string& directory) {
   FindData found{};
   UniqueFind search;
-  const std::u16string pattern =
-      directory + std::u16string(kNamePrefix) + u"*" + std::u16string(kNameSuffix);
+  const std::u16string pattern = ReplacementPath(directory, u"*");
   if (FindFirstFileW(pattern.c_str(), &found, search.put()) != kErrorSuccess) return;
   do {
     const std::u16string_view name(
@@ -92,8 +97,7 @@ Status ReplacementFile::Create() {
   RemoveLeftovers(directory);
   Status status = kErrorFileExists;
   for (unsigned n = 1; n <= kNameAttempts; ++n) {
-    std::u16string name =
-        directory + std::u16string(kNamePrefix) + Decimal(n) + std::u16string(kNameSuffix);
+    std::u16string name = ReplacementPath(directory, Decimal(n));
     status = file_.Open(name, kAccess, kShare, kCreateNew);
     if (status == kErrorSuccess) {
       temporary_ = std::move(name);

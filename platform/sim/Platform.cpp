@@ -556,6 +556,12 @@ void Pass(std::uint32_t milliseconds) {
   if (machine.realTime) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// Whether the program has a handle to the private namespace `alias`.
+bool NamespaceIsOpen(std::u16string_view alias) {
+  const auto& open = TheMachine().open.namespaces;
+  return std::any_of(open.begin(), open.end(), [&](const auto& n) { return n.second == alias; });
+}
+
 // The descriptor that a security-descriptor pointer stands for, as SDDL; empty for none.
 std::u16string SecurityOf(const void* securityDescriptor) {
   if (!securityDescriptor) return u"";
@@ -578,9 +584,7 @@ Status CreateMutexExW(const void* securityDescriptor, const char16_t* name,
   const std::size_t slash = mutexName.find(u'\\');
   if (slash != std::u16string::npos) {
     const std::u16string prefix = mutexName.substr(0, slash);
-    const auto& open = machine.open.namespaces;
-    if (prefix != u"Global" && prefix != u"Local" &&
-        std::none_of(open.begin(), open.end(), [&](const auto& n) { return n.second == prefix; })) {
+    if (prefix != u"Global" && prefix != u"Local" && !NamespaceIsOpen(prefix)) {
       return kErrorPathNotFound;
     }
   }
@@ -1127,10 +1131,8 @@ Status ClosePrivateNamespace(Procedure closePrivateNamespace, Handle privateName
   const std::u16string alias = it->second;
   machine.open.namespaces.erase(it);
   // The namespace ends with its last handle.
-  const auto& open = machine.open.namespaces;
   const auto ns = machine.namespaces.find(alias);
-  if (ns != machine.namespaces.end() && !ns->second.elsewhere &&
-      std::none_of(open.begin(), open.end(), [&](const auto& n) { return n.second == alias; })) {
+  if (ns != machine.namespaces.end() && !ns->second.elsewhere && !NamespaceIsOpen(alias)) {
     machine.namespaces.erase(ns);
   }
   return kErrorSuccess;
