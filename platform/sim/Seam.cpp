@@ -1,0 +1,54 @@
+// What the groups of the simulated seam share.
+
+#include "platform/sim/Seam.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "platform/sim/Text.h"
+
+namespace platform::seam {
+
+std::u16string PathOf(void* handle) {
+  auto* object = Find(TheMachine().open.handles, handle);
+  return object ? object->path : std::u16string();
+}
+
+// A file path as Linux takes it: backslashes are separators too.
+std::string LinuxPath(std::u16string_view path) {
+  std::string linux = sim::ToUtf8(path);
+  std::replace(linux.begin(), linux.end(), '\\', '/');
+  return linux;
+}
+
+Status FromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+Handle NewHandle(Machine::OpenObject object) {
+  Machine& machine = TheMachine();
+  const std::uintptr_t id = machine.NextId();
+  machine.open.handles.emplace(id, std::move(object));
+  machine.peakHandles =
+      std::max(machine.peakHandles, static_cast<int>(machine.open.handles.size()));
+  return reinterpret_cast<Handle>(id);
+}
+
+}  // namespace platform::seam
