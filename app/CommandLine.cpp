@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/AsciiCase.h"
 #include "app/Kernel32Function.h"
 #include "app/Output.h"
 #include "app/SettingsTransfer.h"
@@ -31,13 +32,8 @@ ParsedCommandLine SyntaxFailure(const char16_t* message) {
   return {std::nullopt, 1};
 }
 
-// Folds A to Z only: options are ASCII, and no locale decides what else matches.
-char16_t FoldAsciiLetter(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 bool IsOption(std::u16string_view argument, std::u16string_view option) {
-  return std::ranges::equal(argument, option, {}, FoldAsciiLetter, FoldAsciiLetter);
+  return EqualsIgnoringAsciiCase(argument, option);
 }
 
 // Before anything can load a DLL: from now on none comes from the program's own folder, which

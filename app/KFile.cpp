@@ -3,9 +3,9 @@
 using namespace platform;
 
 Status KFile::Open(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                   std::uint32_t creationDisposition) {
+                   std::uint32_t creationDisposition, std::uint32_t flags) {
   return CreateFileW(path.c_str(), desiredAccess, shareMode, creationDisposition,
-                     kFileAttributeNormal, handle_.put());
+                     kFileAttributeNormal | flags, handle_.put());
 }
 
 bool KFile::ReadExactly(void* buffer, std::uint32_t size) {

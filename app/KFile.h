@@ -16,9 +16,11 @@ class KFile {
   KFile& operator=(const KFile&) = delete;
   virtual ~KFile() = default;
 
-  // CreateFileW of `path` with the given access, share mode and disposition, normal attributes.
+  // CreateFileW of `path` with the given access, share mode and disposition, normal attributes,
+  // and the flags given.
   platform::Status Open(const std::u16string& path, std::uint32_t desiredAccess,
-                        std::uint32_t shareMode, std::uint32_t creationDisposition);
+                        std::uint32_t shareMode, std::uint32_t creationDisposition,
+                        std::uint32_t flags = 0);
 
   // One request each; true only when it succeeded and moved exactly `size` bytes.
   bool ReadExactly(void* buffer, std::uint32_t size);

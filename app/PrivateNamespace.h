@@ -20,11 +20,8 @@ class PrivateNamespace {
   platform::Status Open(const char16_t* alias, const void* securityDescriptor);
 
  private:
-  platform::Procedure createBoundary_ = nullptr;
-  platform::Procedure addSid_ = nullptr;
+  // What the destructor calls; Open finds the others for itself.
   platform::Procedure deleteBoundary_ = nullptr;
-  platform::Procedure create_ = nullptr;
-  platform::Procedure open_ = nullptr;
   platform::Procedure close_ = nullptr;
   platform::Handle boundary_ = nullptr;
   platform::Handle namespace_ = nullptr;

@@ -63,11 +63,34 @@ inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kOpenAlways = 4;
 inline constexpr std::uint32_t kTruncateExisting = 5;
 inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kFileAttributeReadonly = 0x1;
 inline constexpr std::uint32_t kFileAttributeHidden = 0x2;
 inline constexpr std::uint32_t kFileAttributeSystem = 0x4;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
 inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
+inline constexpr std::uint32_t kFileFlagOpenReparsePoint = 0x00200000;
 inline constexpr std::uint32_t kFileFlagBackupSemantics = 0x02000000;
 inline constexpr std::uint32_t kFileFlagDeleteOnClose = 0x04000000;
+inline constexpr std::uint32_t kIoReparseTagSymlink = 0xA000000C;
+
+// GetFileInformationByHandleEx and SetFileInformationByHandle: the classes of information.
+inline constexpr std::uint32_t kFileRenameInfo = 3;
+inline constexpr std::uint32_t kFileDispositionInfo = 4;
+inline constexpr std::uint32_t kFileAttributeTagInfo = 9;
+inline constexpr std::uint32_t kFileRenameInfoEx = 22;
+// FILE_RENAME_INFO's flags, with FileRenameInfoEx.
+inline constexpr std::uint32_t kFileRenameFlagReplaceIfExists = 0x1;
+inline constexpr std::uint32_t kFileRenameFlagPosixSemantics = 0x2;
+
+// GetFinalPathNameByHandleW: how the path names its volume.
+inline constexpr std::uint32_t kVolumeNameDos = 0x0;
+inline constexpr std::uint32_t kVolumeNameGuid = 0x1;
+inline constexpr std::uint32_t kVolumeNameNt = 0x2;
+
+// ClosePrivateNamespace: takes the namespace out of reach at once, whoever still holds it.
+inline constexpr std::uint32_t kPrivateNamespaceFlagDestroy = 0x1;
 
 // CreateMutexExW: what waiting for a mutex and releasing it need, and no more.
 inline constexpr std::uint32_t kSynchronize = 0x00100000;
@@ -84,10 +107,6 @@ inline constexpr std::uint32_t kWaitTimeout = 0x102;
 
 // SetDefaultDllDirectories: the System32 folder alone.
 inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x800;
-
-// MoveFileExW
-inline constexpr std::uint32_t kMovefileReplaceExisting = 0x1;
-inline constexpr std::uint32_t kMovefileWriteThrough = 0x8;
 
 // GetStdHandle: STD_OUTPUT_HANDLE, (DWORD)-11.
 inline constexpr std::uint32_t kStdOutputHandle = 0xFFFFFFF5;
@@ -174,19 +193,25 @@ struct FindData {  // WIN32_FIND_DATAW
   char16_t cAlternateFileName[14];
 };
 
-struct FileInformation {  // BY_HANDLE_FILE_INFORMATION
-  std::uint32_t dwFileAttributes;
-  std::uint32_t times[6];
-  std::uint32_t dwVolumeSerialNumber;
-  std::uint32_t nFileSizeHigh;
-  std::uint32_t nFileSizeLow;
-  std::uint32_t nNumberOfLinks;
-  std::uint32_t nFileIndexHigh;
-  std::uint32_t nFileIndexLow;
+struct FileAttributeTagInfo {  // FILE_ATTRIBUTE_TAG_INFO
+  std::uint32_t FileAttributes;
+  std::uint32_t ReparseTag;
+};
+
+struct FileRenameInfo {  // FILE_RENAME_INFO
+  std::uint32_t Flags;   // with FileRenameInfo, its first byte is ReplaceIfExists
+  Handle RootDirectory;
+  std::uint32_t FileNameLength;  // in bytes, without a NUL
+  char16_t FileName[1];          // runs on past the record
+};
+
+struct FileDispositionInfo {  // FILE_DISPOSITION_INFO
+  std::uint8_t DeleteFile;
 };
 
 static_assert(sizeof(FindData) == 592);
-static_assert(sizeof(FileInformation) == 52);
+static_assert(sizeof(FileAttributeTagInfo) == 8);
+static_assert(sizeof(FileRenameInfo) == 24 && offsetof(FileRenameInfo, FileName) == 20);
 
 // kernel32: files and devices. Security attributes and template are always none.
 Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
@@ -200,12 +225,18 @@ Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
                  std::uint32_t* bytesWritten);
 Status GetFileSizeEx(Handle file, std::uint64_t* size);
 Status FlushFileBuffers(Handle file);
-Status GetFileInformationByHandle(Handle file, FileInformation* information);
-// The path of the file itself, whatever links led to it, in its normalised form with a drive
-// letter (flags 0). Reports the call's count in `length`: without the NUL when the path fit,
-// the room needed with it when it did not.
+// `size` bytes of information of the class asked for.
+Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationClass,
+                                    void* fileInformation, std::uint32_t size);
+// Sets information of the class given: with a rename class, renames the open file; with the
+// disposition class, marks it to be deleted when its last handle closes.
+Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
+                                  const void* fileInformation, std::uint32_t size);
+// The path of the file itself, whatever links led to it, in its normalised form, its volume named
+// as `flags` asks. Reports the call's count in `length`: without the NUL when the path fit, the
+// room needed with it when it did not.
 Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
-                                 std::uint32_t* length);
+                                 std::uint32_t flags, std::uint32_t* length);
 Status CloseHandle(Handle object);
 
 // kernel32: the files of a folder whose names match a pattern (* and ?). The search handle is
@@ -213,11 +244,6 @@ Status CloseHandle(Handle object);
 Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find);
 Status FindNextFileW(Handle find, FindData* findData);
 Status FindClose(Handle find);
-
-// kernel32: whole files by name.
-Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
-                   std::uint32_t flags);
-Status DeleteFileW(const char16_t* fileName);
 
 // kernel32: the console. The standard handle belongs to the process and is never closed; it
 // may be null when the process has none.

@@ -28,34 +28,42 @@ namespace {
 
 // Whether a file that some handle holds may be opened with `access` and `share` besides: each
 // open must allow what the other does with the file.
-bool SharingAllows(const Machine::OpenObject& held, std::uint32_t access, std::uint32_t share) {
+bool SharingAllows(std::uint32_t heldAccess, std::uint32_t heldShare, std::uint32_t access,
+                   std::uint32_t share) {
   const auto allows = [](std::uint32_t shareMode, std::uint32_t accessMode) {
     return (!(accessMode & kGenericRead) || (shareMode & kFileShareRead)) &&
            (!(accessMode & kGenericWrite) || (shareMode & kFileShareWrite)) &&
            (!(accessMode & kDelete) || (shareMode & kFileShareDelete));
   };
-  return allows(held.share, access) && allows(share, held.access);
+  return allows(heldShare, access) && allows(share, heldAccess);
 }
 
-// The handles that hold the file at `linux`, if it exists.
-std::vector<const Machine::OpenObject*> HoldersOf(const std::string& linux) {
-  std::vector<const Machine::OpenObject*> holders;
-  struct stat info {};
-  if (::stat(linux.c_str(), &info) != 0) return holders;
+// A handle to a file: one of the program's (`id`), or one that another process holds (id 0).
+struct Holder {
+  std::uintptr_t id;
+  std::uint32_t access;
+  std::uint32_t share;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Every handle to the file that `info` describes.
+std::vector<Holder> HoldersOf(const struct stat& info) {
+  std::vector<Holder> holders;
   for (const auto& [id, object] : TheMachine().open.handles) {
     if (object.kind == Kind::File && object.device == info.st_dev && object.inode == info.st_ino) {
-      holders.push_back(&object);
+      holders.push_back({id, object.access, object.share});
+    }
+  }
+  for (const sim::HeldFile& held : TheMachine().heldElsewhere) {
+    struct stat heldInfo {};
+    if (::stat(held.path.c_str(), &heldInfo) == 0 && SameFile(heldInfo, info)) {
+      holders.push_back({0, held.access, held.share});
     }
   }
   return holders;
-}
-
-// A file may be deleted or renamed only while every handle that holds it allows deletion.
-Status CheckDeletable(const std::string& linux) {
-  for (const Machine::OpenObject* holder : HoldersOf(linux)) {
-    if (!(holder->share & kFileShareDelete)) return kErrorSharingViolation;
-  }
-  return kErrorSuccess;
 }
 
 // A file that is not there: only the file, or the folder it would be in as well.
@@ -78,10 +86,33 @@ std::string RealPath(const std::string& linux) {
   return path;
 }
 
-std::uint32_t ExtraAttributes(const std::string& linux) {
+// The file system's own path of what a handle holds, wherever it has been renamed to since.
+std::string RealPath(const Machine::OpenObject& file) {
+  return file.link ? LinuxPath(file.path) : RealPath("/proc/self/fd/" + std::to_string(file.fd));
+}
+
+// The attributes beyond the file system's; a file that not even its owner may write is
+// read-only, as root may write it all the same.
+std::uint32_t ExtraAttributes(const std::string& real) {
   const auto& attributes = TheMachine().fileAttributes;
-  const auto it = attributes.find(RealPath(linux));
-  return it == attributes.end() ? 0 : it->second;
+  const auto it = attributes.find(real);
+  std::uint32_t extra = it == attributes.end() ? 0 : it->second;
+  struct stat info {};
+  if (!real.empty() && ::stat(real.c_str(), &info) == 0 && !(info.st_mode & S_IWUSR)) {
+    extra |= kFileAttributeReadonly;
+  }
+  return extra;
+}
+
+bool IsLink(const std::string& linux) {
+  struct stat info {};
+  return ::lstat(linux.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Deletes a file that is no longer open: a link as itself, and its target's attributes stay.
+void Delete(const std::string& linux, bool link) {
+  if (!link) TheMachine().fileAttributes.erase(RealPath(linux));
+  ::unlink(linux.c_str());
 }
 
 Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t share,
@@ -90,8 +121,13 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   const bool deleteOnClose = (flagsAndAttributes & kFileFlagDeleteOnClose) != 0;
   if (deleteOnClose && !(access & kDelete)) return kErrorInvalidParameter;
   const std::string linux = LinuxPath(path);
+  // A symbolic link is opened as itself only where asked, and only as it is.
+  const bool link = (flagsAndAttributes & kFileFlagOpenReparsePoint) && IsLink(linux) &&
+                    (disposition == kOpenExisting || disposition == kOpenAlways);
   const bool write = (access & kGenericWrite) != 0;
-  int flags = write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  int flags = link    ? O_PATH | O_NOFOLLOW
+              : write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY)
+                      : O_RDONLY;
   switch (disposition) {
     case kCreateNew:
       flags |= O_CREAT | O_EXCL;
@@ -102,7 +138,7 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
     case kOpenExisting:
       break;
     case kOpenAlways:
-      flags |= O_CREAT;
+      if (!link) flags |= O_CREAT;
       break;
     case kTruncateExisting:
       // Emptying a file needs the right to write it.
@@ -113,18 +149,27 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
       return kErrorInvalidParameter;
   }
   struct stat info {};
-  if (::stat(linux.c_str(), &info) == 0) {
-    // A new file may not have the name of anything that exists, a directory included.
+  if ((link ? ::lstat(linux.c_str(), &info) : ::stat(linux.c_str(), &info)) == 0) {
+    // A new file may not have the name of anything that exists, a directory or a link included.
     if (disposition == kCreateNew) return kErrorFileExists;
     // Windows opens no directory as a file.
     if (S_ISDIR(info.st_mode)) return kErrorAccessDenied;
-    // Nor does it replace a hidden or system file by one with other attributes.
+    const std::uint32_t extra = link ? 0 : ExtraAttributes(RealPath(linux));
+    // Nor does it replace a hidden or system file by one with other attributes, nor write,
+    // empty or delete a read-only one.
     const std::uint32_t kept = kFileAttributeHidden | kFileAttributeSystem;
-    if (disposition == kCreateAlways && (ExtraAttributes(linux) & kept & ~flagsAndAttributes)) {
+    if (disposition == kCreateAlways && (extra & kept & ~flagsAndAttributes)) {
       return kErrorAccessDenied;
     }
-    for (const Machine::OpenObject* holder : HoldersOf(linux)) {
-      if (!SharingAllows(*holder, access, share)) return kErrorSharingViolation;
+    if ((extra & kFileAttributeReadonly) &&
+        (write || deleteOnClose || disposition == kCreateAlways ||
+         disposition == kTruncateExisting)) {
+      return kErrorAccessDenied;
+    }
+    for (const Holder& holder : HoldersOf(info)) {
+      if (!SharingAllows(holder.access, holder.share, access, share)) {
+        return kErrorSharingViolation;
+      }
     }
   }
   const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
@@ -136,6 +181,7 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   Machine::OpenObject object{Kind::File, std::u16string(path), 0, u"", 0, fd, access, share};
   object.device = info.st_dev;
   object.inode = info.st_ino;
+  object.link = link;
   object.deleteOnClose = deleteOnClose;
   *file = NewHandle(std::move(object));
   return kErrorSuccess;
@@ -152,7 +198,7 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
                              {desiredAccess, shareMode, creationDisposition, flagsAndAttributes})) {
     return status;
   }
-  if (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) {
+  if (NamesDevice(path)) {
     // A mounted volume is open already, for reading and writing: as Windows documents for
     // volumes, only an open that shares both may join (Wine's test driver enforces no sharing).
     if ((shareMode & (kFileShareRead | kFileShareWrite)) != (kFileShareRead | kFileShareWrite)) {
@@ -234,62 +280,167 @@ Status CloseHandle(Handle object) {
   Machine& machine = TheMachine();
   const std::u16string path = PathOf(object);
   auto* open = Find(machine.open.handles, object);
-  if (!open) {
-    machine.Enter("CloseHandle", path);
-    ++machine.badReleases;
-    return kErrorInvalidHandle;
-  }
   // A search is closed with FindClose alone.
-  if (open->kind == Kind::Find) {
+  if (!open || open->kind == Kind::Find) {
     machine.Enter("CloseHandle", path);
     ++machine.badReleases;
     return kErrorInvalidHandle;
   }
-  // The handle is gone whatever the close reports.
-  const int fd = open->fd;
-  const bool deleteOnClose = open->deleteOnClose;
+  // The handle is gone whatever the close reports. A file to be deleted goes now (Windows waits
+  // for its last handle, but ZOLTMgr shares such a file with no one).
+  const Machine::OpenObject closed = std::move(*open);
+  const std::string doomed = closed.deleteOnClose ? RealPath(closed) : std::string();
   machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(object));
   const Status injected = machine.Enter("CloseHandle", path);
-  if (deleteOnClose) {
-    machine.fileAttributes.erase(RealPath(LinuxPath(path)));
-    ::unlink(LinuxPath(path).c_str());
-  }
-  if (fd >= 0 && ::close(fd) != 0 && !injected) return FromErrno(errno);
+  if (!doomed.empty()) Delete(doomed, closed.link);
+  if (closed.fd >= 0 && ::close(closed.fd) != 0 && !injected) return FromErrno(errno);
   return injected;
 }
 
-Status GetFileInformationByHandle(Handle file, FileInformation* information) {
-  if (Status status = TheMachine().Enter("GetFileInformationByHandle", PathOf(file))) {
-    return status;
-  }
+namespace {
+
+// The file that a handle of the program holds, or null where the handle holds none.
+Machine::OpenObject* FileOf(Handle file) {
   auto* object = Find(TheMachine().open.handles, file);
-  if (!object) return kErrorInvalidHandle;
-  if (object->kind != Kind::File) return kErrorInvalidFunction;
-  struct stat info {};
-  if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
-  *information = FileInformation{};
-  // FILE_ATTRIBUTE_ARCHIVE, as a file that was written has.
-  information->dwFileAttributes = 0x20 | ExtraAttributes(LinuxPath(object->path));
-  information->nFileSizeHigh = static_cast<std::uint32_t>(info.st_size >> 32);
-  information->nFileSizeLow = static_cast<std::uint32_t>(info.st_size);
-  information->nNumberOfLinks = static_cast<std::uint32_t>(info.st_nlink);
-  information->nFileIndexHigh = static_cast<std::uint32_t>(info.st_ino >> 32);
-  information->nFileIndexLow = static_cast<std::uint32_t>(info.st_ino);
+  return object && object->kind == Kind::File ? object : nullptr;
+}
+
+// What the attribute-and-tag query answers for the file `info` describes, at `real`.
+FileAttributeTagInfo AttributesOf(const struct stat& info, const std::string& real) {
+  if (S_ISLNK(info.st_mode)) {
+    return {kFileAttributeReparsePoint | kFileAttributeArchive, kIoReparseTagSymlink};
+  }
+  if (S_ISDIR(info.st_mode)) return {kFileAttributeDirectory, 0};
+  // Archive, as a file that was written has.
+  return {kFileAttributeArchive | ExtraAttributes(real), 0};
+}
+
+// Renames the file that `file` holds to `name`, as FileRenameInfo (or, with POSIX semantics,
+// FileRenameInfoEx) does.
+Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view name, bool replace,
+              bool posix) {
+  if (!(file.access & kDelete)) return kErrorAccessDenied;
+  const std::string from = LinuxPath(file.path);
+  const std::string to = LinuxPath(name);
+  struct stat source {};
+  if (::lstat(from.c_str(), &source) != 0) return FromErrno(errno);
+  // Every other handle to the file must share its deletion.
+  for (const Holder& holder : HoldersOf(source)) {
+    if (holder.id != id && !(holder.share & kFileShareDelete)) return kErrorSharingViolation;
+  }
+  struct stat target {};
+  if (::lstat(to.c_str(), &target) != 0) {
+    if (Status missing = Missing(to); missing == kErrorPathNotFound) return missing;
+  } else if (!SameFile(source, target)) {
+    if (!replace) return kErrorAlreadyExists;
+    if (S_ISDIR(target.st_mode) || (ExtraAttributes(RealPath(to)) & kFileAttributeReadonly)) {
+      return kErrorAccessDenied;
+    }
+    // An open file is never replaced; with POSIX semantics, one whose every handle shares its
+    // deletion is, and those handles keep the old file.
+    for (const Holder& holder : HoldersOf(target)) {
+      if (!posix) return kErrorAccessDenied;
+      if (!(holder.share & kFileShareDelete)) return kErrorSharingViolation;
+    }
+  }
+  const std::string real = RealPath(file);
+  if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+  file.path = std::u16string(name);
+  // The attributes go with the file, and those of the file it replaced with that file.
+  auto& attributes = TheMachine().fileAttributes;
+  const auto moved = attributes.extract(real);
+  attributes.erase(RealPath(to));
+  if (moved) attributes[RealPath(to)] = moved.mapped();
   return kErrorSuccess;
 }
 
-// The machine has no drive letters: a final path is the file's real Linux path.
-Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
-                                 std::uint32_t* length) {
-  *length = 0;
-  if (Status status = TheMachine().Enter("GetFinalPathNameByHandleW", PathOf(file))) {
+}  // namespace
+
+Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationClass,
+                                    void* fileInformation, std::uint32_t size) {
+  if (Status status = TheMachine().Enter("GetFileInformationByHandleEx", PathOf(file),
+                                         {fileInformationClass, size})) {
     return status;
   }
-  auto* object = Find(TheMachine().open.handles, file);
+  Machine::OpenObject* object = FileOf(file);
   if (!object) return kErrorInvalidHandle;
-  if (object->kind != Kind::File) return kErrorInvalidFunction;
-  const std::u16string path = sim::ToUtf16(RealPath("/proc/self/fd/" + std::to_string(object->fd)));
-  if (path.empty()) return kErrorGenFailure;
+  // The one class that ZOLTMgr asks for; anything else would be refused here, not guessed.
+  if (fileInformationClass != kFileAttributeTagInfo) return kErrorInvalidParameter;
+  if (size < sizeof(FileAttributeTagInfo)) return 24;  // ERROR_BAD_LENGTH
+  struct stat info {};
+  if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
+  *static_cast<FileAttributeTagInfo*>(fileInformation) = AttributesOf(info, RealPath(*object));
+  return kErrorSuccess;
+}
+
+Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
+                                  const void* fileInformation, std::uint32_t size) {
+  Machine& machine = TheMachine();
+  const bool rename =
+      fileInformationClass == kFileRenameInfo || fileInformationClass == kFileRenameInfoEx;
+  const auto* renameTo = static_cast<const FileRenameInfo*>(fileInformation);
+  const bool whole = size >= sizeof(FileRenameInfo) &&
+                     size >= offsetof(FileRenameInfo, FileName) + renameTo->FileNameLength;
+  const std::u16string name =
+      rename && whole ? std::u16string(renameTo->FileName, renameTo->FileNameLength / 2) : u"";
+  if (Status status = machine.Enter("SetFileInformationByHandle", rename ? name : PathOf(file),
+                                    {fileInformationClass, size})) {
+    return status;
+  }
+  Machine::OpenObject* object = FileOf(file);
+  if (!object) return kErrorInvalidHandle;
+  if (fileInformationClass == kFileDispositionInfo) {
+    if (size < sizeof(FileDispositionInfo)) return 24;  // ERROR_BAD_LENGTH
+    if (!(object->access & kDelete)) return kErrorAccessDenied;
+    const bool deleteIt = static_cast<const FileDispositionInfo*>(fileInformation)->DeleteFile;
+    if (deleteIt && !object->link &&
+        (ExtraAttributes(RealPath(*object)) & kFileAttributeReadonly)) {
+      return kErrorAccessDenied;
+    }
+    object->deleteOnClose = deleteIt;
+    return kErrorSuccess;
+  }
+  if (!rename || !whole || name.empty() || renameTo->RootDirectory) return kErrorInvalidParameter;
+  std::uint32_t flags = renameTo->Flags & 0xFF;  // ReplaceIfExists, a BOOLEAN
+  if (fileInformationClass == kFileRenameInfoEx) {
+    flags = renameTo->Flags;
+    if (!machine.posixRename ||
+        (flags & ~(kFileRenameFlagReplaceIfExists | kFileRenameFlagPosixSemantics))) {
+      return kErrorInvalidParameter;
+    }
+  }
+  return Rename(
+      reinterpret_cast<std::uintptr_t>(file), *object, name,
+      (flags & kFileRenameFlagReplaceIfExists) != 0,
+      fileInformationClass == kFileRenameInfoEx && (flags & kFileRenameFlagPosixSemantics) != 0);
+}
+
+// A final path is the file's real Linux path behind one of the simulated volume's names.
+Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
+                                 std::uint32_t flags, std::uint32_t* length) {
+  *length = 0;
+  if (Status status = TheMachine().Enter("GetFinalPathNameByHandleW", PathOf(file), {flags})) {
+    return status;
+  }
+  Machine::OpenObject* object = FileOf(file);
+  if (!object) return kErrorInvalidHandle;
+  std::u16string_view volume;
+  switch (flags) {
+    case kVolumeNameDos:
+      volume = u"\\\\?\\";
+      break;
+    case kVolumeNameGuid:
+      volume = kVolumeGuidPath;
+      break;
+    case kVolumeNameNt:
+      volume = kVolumeDevicePath;
+      break;
+    default:
+      return kErrorInvalidParameter;
+  }
+  const std::string real = RealPath(*object);
+  if (real.empty()) return kErrorGenFailure;
+  const std::u16string path = std::u16string(volume) + sim::ToUtf16(real);
   if (path.size() >= size) {
     *length = static_cast<std::uint32_t>(path.size() + 1);
     return kErrorSuccess;
@@ -312,9 +463,11 @@ Status NextFound(Machine::OpenObject& search, FindData* findData) {
   const std::size_t slash = search.path.find_last_of(u"\\/");
   struct stat info {};
   const std::string linux = LinuxPath(search.path.substr(0, slash + 1) + name);
-  findData->dwFileAttributes = ::stat(linux.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
-                                   ? 0x10  // FILE_ATTRIBUTE_DIRECTORY
-                                   : 0x20 | ExtraAttributes(linux);
+  if (::lstat(linux.c_str(), &info) == 0) {
+    const FileAttributeTagInfo attributes = AttributesOf(info, RealPath(linux));
+    findData->dwFileAttributes = attributes.FileAttributes;
+    findData->dwReserved0 = attributes.ReparseTag;  // with a reparse point, its tag
+  }
   std::copy(name.begin(), name.end(), findData->cFileName);
   return kErrorSuccess;
 }
@@ -361,60 +514,6 @@ Status FindClose(Handle find) {
   }
   machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(find));
   return kErrorSuccess;
-}
-
-namespace {
-
-// A file that a whole-file call works on: it exists, is no directory, and may be renamed or
-// deleted now.
-Status CheckWholeFile(const std::string& linux) {
-  struct stat info {};
-  if (::stat(linux.c_str(), &info) != 0) return FromErrno(errno);
-  if (S_ISDIR(info.st_mode)) return kErrorAccessDenied;
-  return CheckDeletable(linux);
-}
-
-bool Exists(const std::string& linux) {
-  struct stat info {};
-  return ::stat(linux.c_str(), &info) == 0;
-}
-
-}  // namespace
-
-Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
-                   std::uint32_t flags) {
-  const std::u16string name(newFileName);
-  if (Status status = TheMachine().Enter("MoveFileExW", name, {flags})) return status;
-  // Copying to another volume and moving at the next start are not for ZOLTMgr.
-  if (flags & ~(kMovefileReplaceExisting | kMovefileWriteThrough)) return kErrorInvalidParameter;
-  const std::string from = LinuxPath(existingFileName);
-  const std::string to = LinuxPath(name);
-  if (Status status = CheckWholeFile(from)) return status;
-  if (Exists(to)) {
-    if (!(flags & kMovefileReplaceExisting)) return kErrorAlreadyExists;
-    // Neither a folder nor an open file is replaced, whatever its handles would share.
-    struct stat info {};
-    if (::stat(to.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || !HoldersOf(to).empty()) {
-      return kErrorAccessDenied;
-    }
-  }
-  const std::string real = RealPath(from);
-  if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
-  // The attributes go with the file, and those of the file it replaced with that file.
-  auto& attributes = TheMachine().fileAttributes;
-  const auto moved = attributes.extract(real);
-  attributes.erase(RealPath(to));
-  if (moved) attributes[RealPath(to)] = moved.mapped();
-  return kErrorSuccess;
-}
-
-Status DeleteFileW(const char16_t* fileName) {
-  const std::u16string name(fileName);
-  if (Status status = TheMachine().Enter("DeleteFileW", name)) return status;
-  const std::string linux = LinuxPath(name);
-  if (Status status = CheckWholeFile(linux)) return status;
-  TheMachine().fileAttributes.erase(RealPath(linux));
-  return ::unlink(linux.c_str()) == 0 ? kErrorSuccess : FromErrno(errno);
 }
 
 }  // namespace platform

@@ -82,7 +82,7 @@ class Registry {
 // Makes matching calls fail with `status`. A call matches by its seam name and, when `name` is
 // set, by what it works on (compared without regard to case): the value name of a registry value
 // call, the key path of RegCreateKeyExW, the path a handle was opened with for the handle calls,
-// the file put in place or deleted for MoveFileExW and DeleteFileW, the interface's
+// the new name for a rename by SetFileInformationByHandle, the interface's
 // device path for the device installation calls. The first `skip` matching calls go through;
 // after them `count` calls fail (every later one when unset). With `bytes`, a ReadFile, WriteFile
 // or WriteConsoleW that the fault hits moves at most that many bytes (characters for the
@@ -115,10 +115,24 @@ struct NamedMutex {
   std::u16string security;  // the descriptor it was created with by the program, as SDDL
 };
 
-// A private namespace that the program created, or that another process holds open.
+// A private namespace, made by the program or by another process that holds it open. Its
+// descriptor decides who may open it: where it was given none, the creator's defaults grant the
+// Administrators group full access when an administrator made it, and only read access when the
+// system account did. It ends when its last handle is closed, or for everyone at once when a
+// handle is closed with PRIVATE_NAMESPACE_FLAG_DESTROY, while the objects named in it live on
+// out of reach; the record stays, as a mutex's does.
 struct PrivateNamespace {
-  std::u16string security;  // the descriptor it was created with, as SDDL
-  bool elsewhere = false;   // another process holds it open: it cannot be created, only opened
+  std::u16string security;  // the descriptor it was created with, as SDDL; empty for none
+  bool bySystemAccount = false;
+  bool elsewhere = false;  // another process holds it open: it cannot be created, only opened
+  bool ended = false;      // no one can open it, and a create makes a new one
+};
+
+// A file that another process holds open, as it opened it.
+struct HeldFile {
+  std::string path;
+  std::uint32_t access = 0;
+  std::uint32_t share = 0;
 };
 
 // What is open at a moment.
@@ -153,8 +167,13 @@ class Machine {
   bool namespaceFunctions = true;
   bool administrator = true;
   std::map<std::u16string, PrivateNamespace> namespaces;  // by alias
-  // Attributes beyond the file system's, such as hidden and system, by the file's real path.
+  // Attributes beyond the file system's, such as read-only, hidden and system, by the file's real
+  // path.
   std::map<std::string, std::uint32_t> fileAttributes;
+  std::vector<HeldFile> heldElsewhere;
+  // Whether the file system renames with POSIX semantics (FileRenameInfoEx: Windows 10 1709 and
+  // later, on NTFS); older Windows, FAT, many SMB servers and Wine refuse it.
+  bool posixRename = true;
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
   // The long form of that path, when it has one of its own (as a path with 8.3 names has).
@@ -196,9 +215,10 @@ class Machine {
     int fd = -1;
     std::uint32_t access = 0;
     std::uint32_t share = 0;
-    // The file itself, whatever path reached it.
+    // The file itself, whatever path reached it; a link, where it was opened as one.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    bool link = false;
     bool deleteOnClose = false;
     std::vector<std::u16string> found;  // a search's names still to come
   };

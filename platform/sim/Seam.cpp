@@ -15,11 +15,31 @@ std::u16string PathOf(void* handle) {
   return object ? object->path : std::u16string();
 }
 
-// A file path as Linux takes it: backslashes are separators too.
+namespace {
+
+// The path behind a name of the simulated volume, or the path as it is.
+std::u16string_view WithoutVolumeName(std::u16string_view path) {
+  const std::u16string globalRoot = u"\\\\?\\GLOBALROOT" + std::u16string(kVolumeDevicePath);
+  for (const std::u16string_view prefix :
+       {std::u16string_view(globalRoot), kVolumeGuidPath, std::u16string_view(u"\\\\?\\")}) {
+    if (path.starts_with(prefix) && path.substr(prefix.size()).starts_with(u'/')) {
+      return path.substr(prefix.size());
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
 std::string LinuxPath(std::u16string_view path) {
-  std::string linux = sim::ToUtf8(path);
+  std::string linux = sim::ToUtf8(WithoutVolumeName(path));
   std::replace(linux.begin(), linux.end(), '\\', '/');
   return linux;
+}
+
+bool NamesDevice(std::u16string_view path) {
+  return (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) &&
+         WithoutVolumeName(path).size() == path.size();
 }
 
 Status FromErrno(int error) {

@@ -35,8 +35,20 @@ Status ReleaseFrom(std::map<std::uintptr_t, T>& table, void* id) {
 // The path (or name) that a handle was opened with; empty for none.
 std::u16string PathOf(void* handle);
 
-// A file path as Linux takes it: backslashes are separators too.
+// The simulated file system is one volume whose files have their Linux paths. Windows also names
+// a file on it behind the \\?\ prefix, by the volume's GUID path, or (behind \\?\GLOBALROOT)
+// by its device.
+inline constexpr std::u16string_view kVolumeGuidPath =
+    u"\\\\?\\Volume{5a1e0001-0000-4000-8000-00000000c0de}";
+inline constexpr std::u16string_view kVolumeDevicePath = u"\\Device\\HarddiskVolume1";
+
+// A file path as Linux takes it: backslashes are separators too, and the volume's names above
+// lead to its root.
 std::string LinuxPath(std::u16string_view path);
+
+// Whether the path leads into the device namespace (\\.\ or \\?\), where drives and volume
+// interfaces live, rather than to a file.
+bool NamesDevice(std::u16string_view path);
 
 Status FromErrno(int error);
 

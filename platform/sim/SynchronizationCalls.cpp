@@ -40,6 +40,13 @@ std::u16string SecurityOf(const void* securityDescriptor) {
   return text ? *text : u"?";
 }
 
+// Whether the namespace's security lets an administrator open it: its own descriptor, or where it
+// was given none, the defaults of its creator's token.
+bool GrantsAdministrators(const sim::PrivateNamespace& privateNamespace) {
+  if (privateNamespace.security.empty()) return !privateNamespace.bySystemAccount;
+  return privateNamespace.security.find(u"(A;;GA;;;BA)") != std::u16string::npos;
+}
+
 // S-1-5-32-544, BUILTIN\\Administrators: revision 1, two subauthorities, authority 5 (NT).
 const std::vector<std::uint8_t> kAdministratorsSid = {1,  2, 0, 0, 0,    0, 0, 5,
                                                       32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -207,9 +214,9 @@ Status CreatePrivateNamespaceW(Procedure createPrivateNamespaceW, const void* se
   for (const std::vector<std::uint8_t>& sid : boundary->sids) {
     if (sid != kAdministratorsSid || !machine.administrator) return kErrorAccessDenied;
   }
-  const auto [it, created] = machine.namespaces.try_emplace(alias);
-  if (!created) return kErrorAlreadyExists;
-  it->second.security = SecurityOf(securityDescriptor);
+  const auto found = machine.namespaces.find(alias);
+  if (found != machine.namespaces.end() && !found->second.ended) return kErrorAlreadyExists;
+  machine.namespaces[alias] = sim::PrivateNamespace{SecurityOf(securityDescriptor)};
   const std::uintptr_t id = machine.NextId();
   machine.open.namespaces.emplace(id, alias);
   *privateNamespace = reinterpret_cast<Handle>(id);
@@ -223,8 +230,9 @@ Status OpenPrivateNamespaceW(Procedure openPrivateNamespaceW, Handle boundaryDes
   if (Status status = machine.Enter("OpenPrivateNamespaceW", alias)) return status;
   if (!IsEntry(openPrivateNamespaceW, "OpenPrivateNamespaceW")) return kErrorInvalidParameter;
   if (!Find(machine.open.boundaries, boundaryDescriptor)) return kErrorInvalidParameter;
-  if (!machine.namespaces.contains(alias)) return kErrorPathNotFound;
-  if (!machine.administrator) return kErrorAccessDenied;
+  const auto found = machine.namespaces.find(alias);
+  if (found == machine.namespaces.end() || found->second.ended) return kErrorPathNotFound;
+  if (!machine.administrator || !GrantsAdministrators(found->second)) return kErrorAccessDenied;
   const std::uintptr_t id = machine.NextId();
   machine.open.namespaces.emplace(id, alias);
   *privateNamespace = reinterpret_cast<Handle>(id);
@@ -243,10 +251,20 @@ Status ClosePrivateNamespace(Procedure closePrivateNamespace, Handle privateName
   }
   const std::u16string alias = it->second;
   machine.open.namespaces.erase(it);
-  // The namespace ends with its last handle.
-  const auto ns = machine.namespaces.find(alias);
-  if (ns != machine.namespaces.end() && !ns->second.elsewhere && !NamespaceIsOpen(alias)) {
-    machine.namespaces.erase(ns);
+  sim::PrivateNamespace& closed = machine.namespaces.at(alias);
+  if (flags & kPrivateNamespaceFlagDestroy) {
+    // Out of reach for everyone, while the objects in it live on: a name in a namespace made
+    // anew is a new object.
+    closed.ended = true;
+    for (auto mutex = machine.mutexes.lower_bound(alias + u'\\');
+         mutex != machine.mutexes.end() && mutex->first.starts_with(alias + u'\\');) {
+      auto node = machine.mutexes.extract(mutex++);
+      node.key() = u"(destroyed)" + node.key();
+      machine.mutexes.insert(std::move(node));
+    }
+  } else if (!closed.elsewhere && !NamespaceIsOpen(alias)) {
+    // It ends with its last handle.
+    closed.ended = true;
   }
   return kErrorSuccess;
 }

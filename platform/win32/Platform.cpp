@@ -30,20 +30,37 @@ static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE
               kFileShareDelete == FILE_SHARE_DELETE);
 static_assert(kCreateNew == CREATE_NEW && kCreateAlways == CREATE_ALWAYS &&
               kOpenExisting == OPEN_EXISTING);
-static_assert(kMovefileReplaceExisting == MOVEFILE_REPLACE_EXISTING &&
-              kMovefileWriteThrough == MOVEFILE_WRITE_THROUGH);
 static_assert(kStdOutputHandle == STD_OUTPUT_HANDLE);
 static_assert(kLoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
               kFileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
 static_assert(kDelete == DELETE && kFileFlagDeleteOnClose == FILE_FLAG_DELETE_ON_CLOSE &&
+              kFileFlagOpenReparsePoint == FILE_FLAG_OPEN_REPARSE_POINT &&
+              kFileAttributeReadonly == FILE_ATTRIBUTE_READONLY &&
               kFileAttributeHidden == FILE_ATTRIBUTE_HIDDEN &&
-              kFileAttributeSystem == FILE_ATTRIBUTE_SYSTEM);
+              kFileAttributeSystem == FILE_ATTRIBUTE_SYSTEM &&
+              kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY &&
+              kFileAttributeArchive == FILE_ATTRIBUTE_ARCHIVE &&
+              kFileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
+              kIoReparseTagSymlink == IO_REPARSE_TAG_SYMLINK);
 static_assert(sizeof(FindData) == sizeof(WIN32_FIND_DATAW) &&
               offsetof(FindData, cFileName) == offsetof(WIN32_FIND_DATAW, cFileName));
-static_assert(sizeof(FileInformation) == sizeof(BY_HANDLE_FILE_INFORMATION) &&
-              offsetof(FileInformation, nNumberOfLinks) ==
-                  offsetof(BY_HANDLE_FILE_INFORMATION, nNumberOfLinks));
+static_assert(kFileRenameInfo == FileRenameInfo && kFileDispositionInfo == FileDispositionInfo &&
+              kFileAttributeTagInfo == FileAttributeTagInfo);
+static_assert(sizeof(FileAttributeTagInfo) == sizeof(FILE_ATTRIBUTE_TAG_INFO) &&
+              offsetof(FileAttributeTagInfo, ReparseTag) ==
+                  offsetof(FILE_ATTRIBUTE_TAG_INFO, ReparseTag));
+static_assert(sizeof(FileRenameInfo) == sizeof(FILE_RENAME_INFO) &&
+              offsetof(FileRenameInfo, RootDirectory) ==
+                  offsetof(FILE_RENAME_INFO, RootDirectory) &&
+              offsetof(FileRenameInfo, FileNameLength) ==
+                  offsetof(FILE_RENAME_INFO, FileNameLength) &&
+              offsetof(FileRenameInfo, FileName) == offsetof(FILE_RENAME_INFO, FileName));
+static_assert(sizeof(FileDispositionInfo) == sizeof(FILE_DISPOSITION_INFO));
+static_assert(kVolumeNameDos == VOLUME_NAME_DOS && kVolumeNameGuid == VOLUME_NAME_GUID &&
+              kVolumeNameNt == VOLUME_NAME_NT);
+static_assert(kErrorNotSupported == ERROR_NOT_SUPPORTED &&
+              kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(kSynchronize == SYNCHRONIZE && kMutexModifyState == MUTEX_MODIFY_STATE);
 static_assert(kWinBuiltinAdministratorsSid == WinBuiltinAdministratorsSid &&
               kSecurityMaxSidSize == SECURITY_MAX_SID_SIZE);
@@ -118,14 +135,22 @@ Status GetFileSizeEx(Handle file, std::uint64_t* size) {
 
 Status FlushFileBuffers(Handle file) { return Result(::FlushFileBuffers(file)); }
 
-Status GetFileInformationByHandle(Handle file, FileInformation* information) {
-  return Result(::GetFileInformationByHandle(
-      file, reinterpret_cast<BY_HANDLE_FILE_INFORMATION*>(information)));
+Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationClass,
+                                    void* fileInformation, std::uint32_t size) {
+  return Result(::GetFileInformationByHandleEx(
+      file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(fileInformationClass), fileInformation, size));
+}
+
+Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
+                                  const void* fileInformation, std::uint32_t size) {
+  return Result(::SetFileInformationByHandle(
+      file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(fileInformationClass),
+      const_cast<void*>(fileInformation), size));
 }
 
 Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
-                                 std::uint32_t* length) {
-  *length = ::GetFinalPathNameByHandleW(file, Wide(filePath), size, 0);
+                                 std::uint32_t flags, std::uint32_t* length) {
+  *length = ::GetFinalPathNameByHandleW(file, Wide(filePath), size, flags);
   return *length == 0 ? LastError() : ERROR_SUCCESS;
 }
 
@@ -144,13 +169,6 @@ Status FindNextFileW(Handle find, FindData* findData) {
 Status FindClose(Handle find) { return Result(::FindClose(find)); }
 
 Status CloseHandle(Handle object) { return Result(::CloseHandle(object)); }
-
-Status MoveFileExW(const char16_t* existingFileName, const char16_t* newFileName,
-                   std::uint32_t flags) {
-  return Result(::MoveFileExW(Wide(existingFileName), Wide(newFileName), flags));
-}
-
-Status DeleteFileW(const char16_t* fileName) { return Result(::DeleteFileW(Wide(fileName))); }
 
 Status GetStdHandle(std::uint32_t stdHandle, Handle* handle) {
   const HANDLE standard = ::GetStdHandle(stdHandle);

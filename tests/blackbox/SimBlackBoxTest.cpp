@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/MachineFile.h"
+#include "platform/sim/Text.h"
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -90,6 +91,45 @@ TEST_F(SimBlackBoxTest, ExportWritesThroughALinkAndRemovesLeftovers) {
   EXPECT_EQ(ReadBytes(File("real/b.dat")), kExported);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(File("real")), {}), 1);
 }
+
+struct FileStepCase {
+  const char* name;
+  std::string file;  // exported to, where an earlier file lies
+  std::vector<sim::Fault> faults;
+  bool dangling;  // the name is a link to a file that is not there
+  int exitCode;
+};
+
+const FileStepCase kFileStepCases[] = {
+    // A target with a replacement's name is no leftover.
+    {"ReplacementNameKeepsItsContent", "ZOLTMgr.~1.tmp", {{"WriteFile", {}, 112, 0}}, false, 3},
+    // Only a link's final path is asked for: not every volume has one.
+    {"PlainFileWithoutAFinalPath", "a.dat", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, false, 0},
+    {"DanglingLinkStays", "a.dat", {}, true, 2},
+};
+
+class SimFileStepTest : public SimBlackBoxTest,
+                        public ::testing::WithParamInterface<FileStepCase> {};
+
+TEST_P(SimFileStepTest, ReplacesOnlyWhatADirectCreateWould) {
+  const FileStepCase& c = GetParam();
+  machine_.faults = c.faults;
+  WriteMachine();
+  if (c.dangling) {
+    std::filesystem::create_symlink(File("gone.dat"), File(c.file));
+  } else {
+    WriteBytes(File(c.file), Bytes({7}));
+  }
+  EXPECT_EQ(Run({u"-export", u"C:", sim::ToUtf16(c.file)}).exitCode, c.exitCode);
+  if (c.dangling) {
+    EXPECT_TRUE(std::filesystem::is_symlink(File(c.file)));
+    EXPECT_FALSE(std::filesystem::exists(File("gone.dat")));
+  } else {
+    EXPECT_EQ(ReadBytes(File(c.file)), c.exitCode == 0 ? kExported : Bytes({7}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, SimFileStepTest, ::testing::ValuesIn(kFileStepCases), CaseName());
 
 TEST_F(SimBlackBoxTest, ExportImportExportGivesTheSameFile) {
   WriteMachine();

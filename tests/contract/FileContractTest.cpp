@@ -77,43 +77,61 @@ TEST_F(FileContractTest, FlushNeedsWriteAccess) {
   EXPECT_EQ(FlushFileBuffers(file.get()), kErrorSuccess);
 }
 
-TEST_F(FileContractTest, MoveReplacesOnlyWhenAskedAndClosed) {
-  constexpr std::uint32_t kReplace = kMovefileReplaceExisting | kMovefileWriteThrough;
-  WriteBytes(File("new"), {2});
-  WriteBytes(File("target"), {1});
-  EXPECT_EQ(MoveFileExW(Path("new").c_str(), Path("target").c_str(), kMovefileWriteThrough),
-            kErrorAlreadyExists);
-  {
-    // The file moved may be open only where deletion is shared, the file replaced not at all.
-    UniqueHandle open;
-    ASSERT_EQ(Open("new", kReadWrite, kFileShareRead, kOpenExisting, open), kErrorSuccess);
-    EXPECT_EQ(MoveFileExW(Path("new").c_str(), Path("target").c_str(), kReplace),
-              kErrorSharingViolation);
-    UniqueHandle target;
-    ASSERT_EQ(Open("target", kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting, target),
-              kErrorSuccess);
-    open.reset();
-    EXPECT_EQ(MoveFileExW(Path("new").c_str(), Path("target").c_str(), kReplace),
-              kErrorAccessDenied);
-  }
-  EXPECT_EQ(ReadBytes(File("target")), std::vector<std::uint8_t>{1});
-  EXPECT_EQ(MoveFileExW(Path("new").c_str(), Path("target").c_str(), kReplace), kErrorSuccess);
-  EXPECT_EQ(ReadBytes(File("target")), std::vector<std::uint8_t>{2});
-  EXPECT_FALSE(std::filesystem::exists(File("new")));
-  EXPECT_EQ(MoveFileExW(Path("new").c_str(), Path("other").c_str(), kReplace), kErrorFileNotFound);
+// FileRenameInfo with the new name's full path, replacing where `replace` says so.
+Status RenameTo(Handle file, const std::u16string& name, bool replace) {
+  std::vector<std::uint64_t> storage(8 + name.size() / 4);
+  auto* rename = reinterpret_cast<FileRenameInfo*>(storage.data());
+  rename->Flags = replace ? 1 : 0;
+  rename->FileNameLength = static_cast<std::uint32_t>(2 * name.size());
+  std::memcpy(rename->FileName, name.data(), 2 * name.size());
+  return SetFileInformationByHandle(
+      file, kFileRenameInfo, rename,
+      static_cast<std::uint32_t>(sizeof(FileRenameInfo) + 2 * name.size()));
 }
 
-TEST_F(FileContractTest, DeleteNeedsAClosedFile) {
-  WriteBytes(File("a"), {1});
-  std::filesystem::create_directory(File("d"));
+TEST_F(FileContractTest, RenameByHandleReplacesOnlyWhenAskedAndClosed) {
+  WriteBytes(File("new"), {2});
+  WriteBytes(File("target"), {1});
+  UniqueHandle file;
+  ASSERT_EQ(Open("new", kReadWrite, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  // Only a handle that may delete the file may rename it.
+  EXPECT_EQ(RenameTo(file.get(), Path("target"), true), kErrorAccessDenied);
+  ASSERT_EQ(Open("new", kReadWrite | kDelete, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  EXPECT_EQ(RenameTo(file.get(), Path("target"), false), kErrorAlreadyExists);
+  EXPECT_EQ(RenameTo(file.get(), Path("missing\\target"), true), kErrorPathNotFound);
   {
-    UniqueHandle open;
-    ASSERT_EQ(Open("a", kReadWrite, kFileShareRead, kOpenExisting, open), kErrorSuccess);
-    EXPECT_EQ(DeleteFileW(Path("a").c_str()), kErrorSharingViolation);
+    // Nor is an open file replaced, whatever its handle shares.
+    UniqueHandle reader;
+    ASSERT_EQ(Open("target", kGenericRead, kFileShareRead | kFileShareWrite | kFileShareDelete,
+                   kOpenExisting, reader),
+              kErrorSuccess);
+    EXPECT_EQ(RenameTo(file.get(), Path("target"), true), kErrorAccessDenied);
   }
-  EXPECT_EQ(DeleteFileW(Path("d").c_str()), kErrorAccessDenied);
-  EXPECT_EQ(DeleteFileW(Path("a").c_str()), kErrorSuccess);
-  EXPECT_EQ(DeleteFileW(Path("a").c_str()), kErrorFileNotFound);
+  EXPECT_EQ(ReadBytes(File("target")), std::vector<std::uint8_t>{1});
+  // Nobody else may touch the renamed file meanwhile, under either name.
+  EXPECT_EQ(RenameTo(file.get(), Path("target"), true), kErrorSuccess);
+  UniqueHandle other;
+  EXPECT_EQ(Open("target", kDelete, kFileShareRead | kFileShareWrite | kFileShareDelete,
+                 kOpenExisting, other),
+            kErrorSharingViolation);
+  file.reset();
+  EXPECT_EQ(ReadBytes(File("target")), std::vector<std::uint8_t>{2});
+  EXPECT_FALSE(std::filesystem::exists(File("new")));
+}
+
+TEST_F(FileContractTest, DeleteByHandleNeedsDeleteAccess) {
+  WriteBytes(File("a"), {1});
+  const FileDispositionInfo deleteIt{1};
+  UniqueHandle file;
+  ASSERT_EQ(Open("a", kReadWrite, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  EXPECT_EQ(SetFileInformationByHandle(file.get(), kFileDispositionInfo, &deleteIt, 1),
+            kErrorAccessDenied);
+  ASSERT_EQ(Open("a", kReadWrite | kDelete, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  EXPECT_EQ(SetFileInformationByHandle(file.get(), kFileDispositionInfo, &deleteIt, 1),
+            kErrorSuccess);
+  EXPECT_TRUE(std::filesystem::exists(File("a")));
+  file.reset();
+  EXPECT_FALSE(std::filesystem::exists(File("a")));
 }
 
 TEST_F(FileContractTest, NoBufferWithASizeIsRefused) {

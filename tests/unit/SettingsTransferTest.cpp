@@ -5,6 +5,7 @@
 #include "support/CaseName.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,18 +61,26 @@ TEST_F(TransferTest, ExportWritesHeadAndList) {
   const std::size_t create = FirstCall("CreateFileW", FilePath("ZOLTMgr.~1.tmp"));
   ASSERT_LT(create, machine().calls.size());
   EXPECT_LT(probe, create);
-  for (const auto& [at, disposition] : {std::pair{probe, kOpenExisting}, {create, kCreateNew}}) {
-    EXPECT_EQ(machine().calls[at].arguments,
-              (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, disposition,
-                                          kFileAttributeNormal}));
-  }
+  EXPECT_EQ(machine().calls[probe].arguments,
+            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite, kFileShareRead, kOpenExisting,
+                                        kFileAttributeNormal | kFileFlagOpenReparsePoint}));
+  // The new file is shared with readers alone until it has taken the target's place, and only
+  // then closed.
+  EXPECT_EQ(machine().calls[create].arguments,
+            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite | kDelete, kFileShareRead,
+                                        kCreateNew, kFileAttributeNormal}));
+  const std::size_t rename = FirstCall("SetFileInformationByHandle", FilePath("a.dat"));
+  EXPECT_EQ(machine().calls[rename].arguments[0], kFileRenameInfoEx);
+  EXPECT_LT(rename, FirstCall("CloseHandle", FilePath("a.dat")));
   // The registry is read completely, in its turn with other runs, before the file is touched;
   // the turn ends once the file is in place. Only administrators may use the lock at all.
   EXPECT_LT(LastCall("WaitForSingleObject"), FirstCall("RegCreateKeyExW"));
   EXPECT_LT(LastCall("RegQueryValueExW"), probe);
-  EXPECT_LT(LastCall("MoveFileExW"), LastCall("ReleaseMutex"));
-  EXPECT_EQ(machine().mutexes.at(u"ZOLTMgr\\VolumeSettings").security,
-            u"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  EXPECT_LT(rename, LastCall("ReleaseMutex"));
+  for (const std::u16string& security : {machine().mutexes.at(u"ZOLTMgr\\VolumeSettings").security,
+                                         machine().namespaces.at(u"ZOLTMgr").security}) {
+    EXPECT_EQ(security, u"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  }
   EXPECT_EQ(machine().calls[FirstCall("CreateMutexExW")].arguments,
             std::vector<std::uint32_t>{kSynchronize | kMutexModifyState});
 }
@@ -88,9 +97,12 @@ struct ExportCase {
   std::u16string file;
   int exitCode;
   std::u16string printed;
-  bool existing = false;         // a.dat holds an earlier file
-  bool emptyList = false;        // C:'s list value holds no bytes
-  std::uint32_t attributes = 0;  // of the earlier file
+  bool existing = false;                      // a.dat holds an earlier file
+  bool emptyList = false;                     // C:'s list value holds no bytes
+  std::uint32_t attributes = 0;               // of the earlier file
+  bool placed = false;                        // the new file is in place all the same
+  bool posixRename = true;                    // the file system renames with POSIX semantics
+  std::optional<std::uint32_t> readerShares;  // another process reads a.dat, sharing this
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -125,9 +137,46 @@ const ExportCase kExportCases[] = {
     {"ListWriteShort", {{"WriteFile", {}, 0, 1, {}, 11}}, u"a.dat", 4, kWriteFailed, true},
     {"EmptyListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed, true, true},
     {"FlushFails", {{"FlushFileBuffers", {}, 112, 0}}, u"a.dat", 5, kCloseFailed, true},
-    {"CloseFails", {{"CloseHandle", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
-    {"ReplaceFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true},
-    {"MoveFails", {{"MoveFileExW", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed},
+    {"CloseFails", {{"CloseHandle", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true, 0, 0, true},
+    {"ReplaceFails",
+     {{"SetFileInformationByHandle", u"a.dat", 5, 0}},
+     u"a.dat",
+     5,
+     kCloseFailed,
+     true},
+    {"MoveFails", {{"SetFileInformationByHandle", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed},
+    {"PosixSemanticsRefused",
+     {{"SetFileInformationByHandle", u"a.dat", 87, 0, 1}},
+     u"a.dat",
+     0,
+     kExported1,
+     true},
+    {"EveryRenameRefused",
+     {{"SetFileInformationByHandle", u"a.dat", 87}},
+     u"a.dat",
+     5,
+     kCloseFailed,
+     true},
+    {"ReaderThatSharesDeletion", {}, u"a.dat", 0, kExported1, true, 0, 0, false, true, 7},
+    {"ReaderThatSharesDeletionWithoutPosixSemantics",
+     {},
+     u"a.dat",
+     5,
+     kCloseFailed,
+     true,
+     0,
+     0,
+     false,
+     false,
+     7},
+    {"ReaderThatDoesNotShareDeletion", {}, u"a.dat", 5, kCloseFailed, true, 0, 0, false, true, 3},
+    // A target with a replacement's name is no leftover.
+    {"TargetNamedAsAReplacement",
+     {{"WriteFile", {}, 112, 0}},
+     u"ZOLTMgr.~1.tmp",
+     3,
+     u"Write exported volume settings to ZOLTMgr.~1.tmp file fail!\n",
+     true},
     // Where a direct create of the file would fail, so does the export, before writing.
     {"TargetRefusesTheCreate",
      {{"CreateFileW", u"a.dat", 32, 0}},
@@ -138,15 +187,20 @@ const ExportCase kExportCases[] = {
     {"TargetIsTheFolder", {}, u"", 2, u"Create exported volume settings  file fail!\n"},
     {"TargetIsHidden", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeHidden},
     {"TargetIsASystemFile", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeSystem},
-    {"FinalPathUnknown",
-     {{"GetFinalPathNameByHandleW", {}, 5, 0}},
-     u"a.dat",
-     2,
-     kCreateFailed,
-     true},
+    // Only a link's final path is asked for: not every volume has one.
+    {"FinalPathUnknown", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, u"a.dat", 0, kExported1, true},
     // Someone holds the file for a moment, or for too long.
-    {"ReplaceRefusedAWhile", {{"MoveFileExW", u"a.dat", 32, 0, 20}}, u"a.dat", 0, kExported1, true},
-    {"ReplaceRefusedTooLong", {{"MoveFileExW", u"a.dat", 32, 0, 21}}, u"a.dat", 5, kCloseFailed},
+    {"ReplaceRefusedAWhile",
+     {{"SetFileInformationByHandle", u"a.dat", 32, 0, 20}},
+     u"a.dat",
+     0,
+     kExported1,
+     true},
+    {"ReplaceRefusedTooLong",
+     {{"SetFileInformationByHandle", u"a.dat", 32, 0, 21}},
+     u"a.dat",
+     5,
+     kCloseFailed},
     {"LongestName",
      {},
      kLongName,
@@ -159,8 +213,13 @@ class ExportTest : public TransferTest, public ::testing::WithParamInterface<Exp
 TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const ExportCase& c = GetParam();
   const std::vector<std::uint8_t> earlier(134, 0xEE);
-  if (c.existing) WriteBytes(File("a.dat"), earlier);
-  if (c.attributes) machine().fileAttributes[File("a.dat").string()] = c.attributes;
+  const std::filesystem::path target = programDir() / sim::ToUtf8(c.file);
+  if (c.existing) WriteBytes(target, earlier);
+  if (c.attributes) machine().fileAttributes[target.string()] = c.attributes;
+  machine().posixRename = c.posixRename;
+  if (c.readerShares) {
+    machine().heldElsewhere = {{target.string(), kGenericRead, *c.readerShares}};
+  }
   if (c.emptyList) machine().registry.SetValue(kKeyC, u"ExclusionList", kRegMultiSz, {});
   machine().faults = c.faults;
   // A fault on "a.dat..." is one on that file's whole path.
@@ -172,12 +231,12 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   EXPECT_EQ(ExportVolumeSettings(u"C:", c.file), c.exitCode);
   EXPECT_EQ(machine().console, c.printed);
   // The file is what it was, or still absent, or the new one; nothing else is left beside it.
-  if (c.exitCode == 0) {
-    EXPECT_EQ(ReadBytes(programDir() / sim::ToUtf8(c.file)), kExported);
+  if (c.exitCode == 0 || c.placed) {
+    EXPECT_EQ(ReadBytes(target), kExported);
   } else if (c.existing) {
-    EXPECT_EQ(ReadBytes(File("a.dat")), earlier);
+    EXPECT_EQ(ReadBytes(target), earlier);
   } else {
-    EXPECT_FALSE(std::filesystem::exists(File("a.dat")));
+    EXPECT_FALSE(std::filesystem::is_regular_file(target));
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}),
             c.existing || c.exitCode == 0 ? 2 : 1);
@@ -194,6 +253,10 @@ TEST_F(TransferTest, ExportRemovesWhatKilledExportsLeft) {
   std::filesystem::remove(File("ZOLTMgr.~2.tmp"));
   std::filesystem::create_directory(File("ZOLTMgr.~2.tmp"));
   WriteBytes(File("ZOLTMgr.~x.tmp"), Bytes({1}));
+  // A link is removed as itself, never through to what it names.
+  std::filesystem::remove(File("ZOLTMgr.~4.tmp"));
+  WriteBytes(File("victim.dat"), Bytes({1}));
+  std::filesystem::create_symlink(File("victim.dat"), File("ZOLTMgr.~4.tmp"));
   UniqueHandle held;
   ASSERT_EQ(CreateFileW(FilePath("ZOLTMgr.~3.tmp").c_str(), kGenericRead,
                         kFileShareRead | kFileShareDelete, kOpenExisting, kFileAttributeNormal,
@@ -202,19 +265,61 @@ TEST_F(TransferTest, ExportRemovesWhatKilledExportsLeft) {
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
   EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~1.tmp")), 2);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 5);
+  EXPECT_EQ(machine().calls[FirstCall("CreateFileW", FilePath("ZOLTMgr.~1.tmp"))].arguments,
+            (std::vector<std::uint32_t>{kDelete, 0, kOpenExisting,
+                                        kFileFlagDeleteOnClose | kFileFlagOpenReparsePoint}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 7);
   EXPECT_TRUE(std::filesystem::exists(File("ZOLTMgr.~3.tmp")));
+  EXPECT_TRUE(std::filesystem::is_symlink(File("ZOLTMgr.~4.tmp")));
+  EXPECT_EQ(ReadBytes(File("victim.dat")), Bytes({1}));
 }
 
-TEST_F(TransferTest, ExportWritesThroughALink) {
+struct LinkCase {
+  const char* name;
+  std::vector<sim::Fault> faults;
+  int exitCode;
+  std::u16string renamedTo;  // how the rename names the linked file's volume
+  bool dangling = false;     // the linked file is missing
+};
+
+const LinkCase kLinkCases[] = {
+    {"ByDriveLetter", {}, 0, u"\\\\?\\/"},
+    {"ByVolumeGuid", {{"GetFinalPathNameByHandleW", {}, 1, 0, 1}}, 0, u"\\\\?\\Volume{"},
+    {"ByVolumeDevice",
+     {{"GetFinalPathNameByHandleW", {}, 1, 0, 2}},
+     0,
+     u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1/"},
+    {"NoFinalPath", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, 2},
+    {"Dangling", {}, 2, u"", true},
+};
+
+class LinkTest : public TransferTest, public ::testing::WithParamInterface<LinkCase> {};
+
+// Through a link, the file that it leads to is replaced, in its own folder, and the link stays.
+TEST_P(LinkTest, ExportWritesThroughALink) {
+  const LinkCase& c = GetParam();
   std::filesystem::create_directory(programDir() / "real");
-  WriteBytes(programDir() / "real" / "b.dat", Bytes({1}));
-  std::filesystem::create_symlink(programDir() / "real" / "b.dat", File("a.dat"));
-  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  const std::filesystem::path linked = programDir() / "real" / "b.dat";
+  if (!c.dangling) WriteBytes(linked, Bytes({1}));
+  std::filesystem::create_symlink(linked, File("a.dat"));
+  machine().faults = c.faults;
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), c.exitCode);
   EXPECT_TRUE(std::filesystem::is_symlink(File("a.dat")));
-  EXPECT_EQ(ReadBytes(programDir() / "real" / "b.dat"), kExported);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir() / "real"), {}), 1);
+  if (c.dangling) {
+    EXPECT_FALSE(std::filesystem::exists(linked));
+  } else {
+    EXPECT_EQ(ReadBytes(linked), c.exitCode == 0 ? kExported : Bytes({1}));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir() / "real"), {}),
+            c.dangling ? 0 : 1);
+  const std::size_t rename = LastCall("SetFileInformationByHandle");
+  if (c.exitCode == 0) {
+    ASSERT_LT(rename, machine().calls.size());
+    EXPECT_TRUE(machine().calls[rename].subject.starts_with(c.renamedTo));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, LinkTest, ::testing::ValuesIn(kLinkCases), CaseName());
 
 TEST_F(TransferTest, FailedExportLeavesAnExistingFileAlone) {
   WriteBytes(File("a.dat"), Bytes({1, 2, 3}));
@@ -328,8 +433,14 @@ struct LockCase {
   int exitCode;
   bool namespaceFunctions = true;  // false: a Windows without private namespaces, or Wine
   bool administrator = true;
-  bool namespaceElsewhere = false;  // another run has the namespace open
+  std::optional<sim::PrivateNamespace> existing;  // another run has the namespace open
+  std::uint32_t pause = 0;  // milliseconds that the run waits for the namespace
 };
+
+const sim::PrivateNamespace kNamespaceOfAnAdministrator{u"", false, true};
+const sim::PrivateNamespace kNamespaceOfTheSystemAccount{u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", true,
+                                                         true};
+const sim::PrivateNamespace kDefaultsOfTheSystemAccount{u"", true, true};
 
 const sim::NamedMutex kBySystemAccount{false, false, 0, sim::kSystemMutexAdministratorsAccess};
 const sim::NamedMutex kRefusingAll{false, false, 0, 0};
@@ -346,7 +457,42 @@ const LockCase kLockCases[] = {
     {"ImportWaitFails", false, {}, {{"WaitForSingleObject", {}, 6, 0}}, 4},
     {"ImportAfterTheSystemAccount", false, kBySystemAccount, {}, 0},
     {"ImportAfterTheSystemAccountWithoutNamespaces", false, kBySystemAccount, {}, 0, false},
-    {"ImportWhereTheNamespaceIsOpen", false, {}, {}, 0, true, true, true},
+    {"ImportWhereTheNamespaceIsOpen", false, {}, {}, 0, true, true, kNamespaceOfAnAdministrator},
+    {"ImportWhereTheSystemAccountHoldsTheNamespace",
+     false,
+     {},
+     {},
+     0,
+     true,
+     true,
+     kNamespaceOfTheSystemAccount},
+    {"ImportWhereTheNamespaceHasTheSystemAccountsDefaults",
+     false,
+     {},
+     {},
+     4,
+     true,
+     true,
+     kDefaultsOfTheSystemAccount},
+    // The last run closes the namespace between this one's create and its open.
+    {"ImportWhileTheNamespaceEnds",
+     false,
+     {},
+     {{"OpenPrivateNamespaceW", {}, kErrorPathNotFound, 0, 1}},
+     0,
+     true,
+     true,
+     kNamespaceOfAnAdministrator,
+     50},
+    {"ImportWhileTheNamespaceKeepsEnding",
+     false,
+     {},
+     {{"OpenPrivateNamespaceW", {}, kErrorPathNotFound, 0}},
+     4,
+     true,
+     true,
+     kNamespaceOfAnAdministrator,
+     1000},
     {"ImportOutsideTheBoundary", false, {}, {}, 4, true, false},
     {"ExportNamespaceRefused", true, {}, {{"CreatePrivateNamespaceW", {}, 5, 0}}, 1},
     {"ExportBoundaryRefused", true, {}, {{"AddSIDToBoundaryDescriptor", {}, 8, 0}}, 1},
@@ -364,7 +510,7 @@ TEST_P(LockTest, RegistryStepWaitsItsTurn) {
   machine().mutexes[c.namespaceFunctions ? u"ZOLTMgr\\VolumeSettings" : global] = c.mutex;
   machine().namespaceFunctions = c.namespaceFunctions;
   machine().administrator = c.administrator;
-  if (c.namespaceElsewhere) machine().namespaces[u"ZOLTMgr"].elsewhere = true;
+  if (c.existing) machine().namespaces[u"ZOLTMgr"] = *c.existing;
   machine().faults = c.faults;
   const sim::Registry before = machine().registry;
   EXPECT_EQ(
@@ -378,7 +524,11 @@ TEST_P(LockTest, RegistryStepWaitsItsTurn) {
   // The name that anyone can take only where there are no private namespaces.
   EXPECT_EQ(machine().CallCount("CreateMutexExW", global), c.namespaceFunctions ? 0 : 1);
   // 30 seconds at most, and only while another run holds the lock.
-  EXPECT_EQ(machine().clock, c.mutex.heldElsewhere ? 30000u : 0u);
+  EXPECT_EQ(machine().clock, c.mutex.heldElsewhere ? 30000u : c.pause);
+  // A namespace that another run holds stays within its reach.
+  if (c.existing) {
+    EXPECT_FALSE(machine().namespaces.at(u"ZOLTMgr").ended);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, LockTest, ::testing::ValuesIn(kLockCases), CaseName());
