@@ -45,8 +45,9 @@ static_assert(kDelete == DELETE && kFileFlagDeleteOnClose == FILE_FLAG_DELETE_ON
               kIoReparseTagSymlink == IO_REPARSE_TAG_SYMLINK);
 static_assert(sizeof(FindData) == sizeof(WIN32_FIND_DATAW) &&
               offsetof(FindData, cFileName) == offsetof(WIN32_FIND_DATAW, cFileName));
-static_assert(kFileRenameInfo == FileRenameInfo && kFileDispositionInfo == FileDispositionInfo &&
-              kFileAttributeTagInfo == FileAttributeTagInfo);
+static_assert(kFileRenameInfo == ::FileRenameInfo &&
+              kFileDispositionInfo == ::FileDispositionInfo &&
+              kFileAttributeTagInfo == ::FileAttributeTagInfo);
 static_assert(sizeof(FileAttributeTagInfo) == sizeof(FILE_ATTRIBUTE_TAG_INFO) &&
               offsetof(FileAttributeTagInfo, ReparseTag) ==
                   offsetof(FILE_ATTRIBUTE_TAG_INFO, ReparseTag));

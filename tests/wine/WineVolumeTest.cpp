@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -220,6 +221,48 @@ TEST_F(WineVolumeTest, ExportWaitsAWhileForAReader) {
     EXPECT_EQ(ReadBytes(File("t.dat")), c.exitCode == 0 ? kExportedT : earlier);
     EXPECT_EQ(FilesIn(dir_.path()), 2u);
   }
+}
+
+// Another writer, which does not take this machine's turns (an earlier version, or the program on
+// another machine writing into the same folder), keeps trying to rename its own closed
+// ZOLTMgr.~1.tmp while a reader holds the target for a moment: whatever it finds under that
+// name, it never carries off the export's content.
+TEST_F(WineVolumeTest, AnotherWriterNeverCarriesOffTheExport) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  WriteBytes(File("t.dat"), {2});
+  WriteBytes(File("ZOLTMgr.~1.tmp"), {3});
+  const HANDLE reader =
+      CreateFileW(File("t.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  std::atomic<bool> exporting = true;
+  std::thread other([&] {
+    for (int tries = 0; exporting; ++tries) {
+      MoveFileExW(File("ZOLTMgr.~1.tmp").c_str(), File("o.dat").c_str(), MOVEFILE_REPLACE_EXISTING);
+      if (tries == 50) CloseHandle(reader);
+      Sleep(20);
+    }
+  });
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  exporting = false;
+  other.join();
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  EXPECT_NE(ReadBytes(File("o.dat")), kExportedT);
+}
+
+// The file lies beside the program, whichever folder the run starts in.
+TEST_F(WineVolumeTest, ExportFromAnotherCurrentDirectory) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  WriteBytes(File("t.dat"), {2});
+  const TempDir elsewhere;
+  const std::filesystem::path current = std::filesystem::current_path();
+  std::filesystem::current_path(elsewhere.path());
+  const ProcessResult result = Run({u"-export", u"T:", u"t.dat"});
+  std::filesystem::current_path(current);
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  EXPECT_EQ(FilesIn(elsewhere.path()), 0u);
 }
 
 // What killed exports left beside the file is removed, but for one that someone still has open.
