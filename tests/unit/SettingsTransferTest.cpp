@@ -111,6 +111,11 @@ const std::u16string kCloseFailed = u"Close exported volume settings a.dat file 
 const std::u16string kExported1 = u"Export volume settings to a.dat file success!\n";
 const std::u16string kLongName(255, u'n');  // the longest that a file system takes
 
+// The rename that puts the new file in place, refused `count` times (every time when unset).
+std::vector<sim::Fault> RenameRefused(Status status, std::optional<std::uint32_t> count = {}) {
+  return {{"SetFileInformationByHandle", u"a.dat", status, 0, count}};
+}
+
 const ExportCase kExportCases[] = {
     {"RegistryReadFails",
      {{"RegQueryValueExW", u"RedLevel", 5, 0}},
@@ -138,38 +143,13 @@ const ExportCase kExportCases[] = {
     {"EmptyListWriteFails", {{"WriteFile", {}, 112, 1}}, u"a.dat", 4, kWriteFailed, true, true},
     {"FlushFails", {{"FlushFileBuffers", {}, 112, 0}}, u"a.dat", 5, kCloseFailed, true},
     {"CloseFails", {{"CloseHandle", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed, true, 0, 0, true},
-    {"ReplaceFails",
-     {{"SetFileInformationByHandle", u"a.dat", 5, 0}},
-     u"a.dat",
-     5,
-     kCloseFailed,
-     true},
-    {"MoveFails", {{"SetFileInformationByHandle", u"a.dat", 5, 0}}, u"a.dat", 5, kCloseFailed},
-    {"PosixSemanticsRefused",
-     {{"SetFileInformationByHandle", u"a.dat", 87, 0, 1}},
-     u"a.dat",
-     0,
-     kExported1,
-     true},
-    {"EveryRenameRefused",
-     {{"SetFileInformationByHandle", u"a.dat", 87}},
-     u"a.dat",
-     5,
-     kCloseFailed,
-     true},
-    {"ReaderThatSharesDeletion", {}, u"a.dat", 0, kExported1, true, 0, 0, false, true, 7},
-    {"ReaderThatSharesDeletionWithoutPosixSemantics",
-     {},
-     u"a.dat",
-     5,
-     kCloseFailed,
-     true,
-     0,
-     0,
-     false,
-     false,
-     7},
-    {"ReaderThatDoesNotShareDeletion", {}, u"a.dat", 5, kCloseFailed, true, 0, 0, false, true, 3},
+    {"ReplaceFails", RenameRefused(5), u"a.dat", 5, kCloseFailed, true},
+    {"MoveFails", RenameRefused(5), u"a.dat", 5, kCloseFailed},
+    {"PosixSemanticsRefused", RenameRefused(87, 1), u"a.dat", 0, kExported1, true},
+    {"EveryRenameRefused", RenameRefused(87), u"a.dat", 5, kCloseFailed, true},
+    {"ReaderSharingDeletion", {}, u"a.dat", 0, kExported1, true, 0, 0, false, true, 7},
+    {"ReaderSharingDeletionNoPosix", {}, u"a.dat", 5, kCloseFailed, true, 0, 0, 0, 0, 7},
+    {"ReaderNotSharingDeletion", {}, u"a.dat", 5, kCloseFailed, true, 0, 0, 0, 1, 3},
     // A target with a replacement's name is no leftover.
     {"TargetNamedAsAReplacement",
      {{"WriteFile", {}, 112, 0}},
@@ -190,17 +170,8 @@ const ExportCase kExportCases[] = {
     // Only a link's final path is asked for: not every volume has one.
     {"FinalPathUnknown", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, u"a.dat", 0, kExported1, true},
     // Someone holds the file for a moment, or for too long.
-    {"ReplaceRefusedAWhile",
-     {{"SetFileInformationByHandle", u"a.dat", 32, 0, 20}},
-     u"a.dat",
-     0,
-     kExported1,
-     true},
-    {"ReplaceRefusedTooLong",
-     {{"SetFileInformationByHandle", u"a.dat", 32, 0, 21}},
-     u"a.dat",
-     5,
-     kCloseFailed},
+    {"ReplaceRefusedAWhile", RenameRefused(32, 20), u"a.dat", 0, kExported1, true},
+    {"ReplaceRefusedTooLong", RenameRefused(32, 21), u"a.dat", 5, kCloseFailed},
     {"LongestName",
      {},
      kLongName,
@@ -437,10 +408,12 @@ struct LockCase {
   std::uint32_t pause = 0;  // milliseconds that the run waits for the namespace
 };
 
-const sim::PrivateNamespace kNamespaceOfAnAdministrator{u"", false, true};
-const sim::PrivateNamespace kNamespaceOfTheSystemAccount{u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", true,
-                                                         true};
-const sim::PrivateNamespace kDefaultsOfTheSystemAccount{u"", true, true};
+const sim::PrivateNamespace kAdminsNamespace{u"", false, true};
+const sim::PrivateNamespace kSystemsNamespace{u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", true, true};
+const sim::PrivateNamespace kSystemsDefaults{u"", true, true};
+// The last run closes the namespace between this one's create and its open, once or every time.
+const std::vector<sim::Fault> kNamespaceEnds{{"OpenPrivateNamespaceW", {}, 3, 0, 1}};
+const std::vector<sim::Fault> kNamespaceGone{{"OpenPrivateNamespaceW", {}, 3, 0}};
 
 const sim::NamedMutex kBySystemAccount{false, false, 0, sim::kSystemMutexAdministratorsAccess};
 const sim::NamedMutex kRefusingAll{false, false, 0, 0};
@@ -457,42 +430,11 @@ const LockCase kLockCases[] = {
     {"ImportWaitFails", false, {}, {{"WaitForSingleObject", {}, 6, 0}}, 4},
     {"ImportAfterTheSystemAccount", false, kBySystemAccount, {}, 0},
     {"ImportAfterTheSystemAccountWithoutNamespaces", false, kBySystemAccount, {}, 0, false},
-    {"ImportWhereTheNamespaceIsOpen", false, {}, {}, 0, true, true, kNamespaceOfAnAdministrator},
-    {"ImportWhereTheSystemAccountHoldsTheNamespace",
-     false,
-     {},
-     {},
-     0,
-     true,
-     true,
-     kNamespaceOfTheSystemAccount},
-    {"ImportWhereTheNamespaceHasTheSystemAccountsDefaults",
-     false,
-     {},
-     {},
-     4,
-     true,
-     true,
-     kDefaultsOfTheSystemAccount},
-    // The last run closes the namespace between this one's create and its open.
-    {"ImportWhileTheNamespaceEnds",
-     false,
-     {},
-     {{"OpenPrivateNamespaceW", {}, kErrorPathNotFound, 0, 1}},
-     0,
-     true,
-     true,
-     kNamespaceOfAnAdministrator,
-     50},
-    {"ImportWhileTheNamespaceKeepsEnding",
-     false,
-     {},
-     {{"OpenPrivateNamespaceW", {}, kErrorPathNotFound, 0}},
-     4,
-     true,
-     true,
-     kNamespaceOfAnAdministrator,
-     1000},
+    {"ImportWhereTheNamespaceIsOpen", false, {}, {}, 0, true, true, kAdminsNamespace},
+    {"ImportInTheSystemsNamespace", false, {}, {}, 0, true, true, kSystemsNamespace},
+    {"ImportWithTheSystemsDefaults", false, {}, {}, 4, true, true, kSystemsDefaults},
+    {"ImportWhileNamespaceEnds", false, {}, kNamespaceEnds, 0, true, true, kAdminsNamespace, 50},
+    {"ImportNamespaceGone", false, {}, kNamespaceGone, 4, true, true, kAdminsNamespace, 1000},
     {"ImportOutsideTheBoundary", false, {}, {}, 4, true, false},
     {"ExportNamespaceRefused", true, {}, {{"CreatePrivateNamespaceW", {}, 5, 0}}, 1},
     {"ExportBoundaryRefused", true, {}, {{"AddSIDToBoundaryDescriptor", {}, 8, 0}}, 1},
