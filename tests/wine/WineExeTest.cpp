@@ -145,6 +145,8 @@ TEST_F(WineExeTest, VersionResourceNamesTheProduct) {
   EXPECT_EQ(VersionString(info, L"FileVersion"), ZOLT_VERSION_TEXT);
   EXPECT_EQ(VersionString(info, L"ProductVersion"), ZOLT_VERSION_TEXT);
   EXPECT_FALSE(VersionString(info, L"FileDescription").empty());
+  EXPECT_EQ(VersionString(info, L"CompanyName"), L"The ZOLTMgr developers");
+  EXPECT_EQ(VersionString(info, L"LegalCopyright"), L"Copyright (c) 2026 The ZOLTMgr developers");
 
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
