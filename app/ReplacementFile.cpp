@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AsciiCase.h"
+#include "app/Unsupported.h"
 #include "platform/Unique.h"
 
 using namespace platform;
@@ -58,32 +59,29 @@ std::u16string_view DirectoryOf(std::u16string_view path) {
   return path.substr(0, path.find_last_of(u"\\/") + 1);
 }
 
-// Exports take turns through their whole file step, and each keeps its replacement open until
-// it is in place: a replacement that nobody has open was left by an export killed before it
-// could remove it. Each is deleted, but never the target itself (which may have a replacement's
-// name), one that someone has open (a virus scanner), a folder, or a link, whose deletion through
-// this elevated run would otherwise follow it to whatever file it names; those stay.
-void RemoveLeftovers(const std::u16string& directory, std::u16string_view targetName) {
-  FindData found{};
-  UniqueFind search;
-  const std::u16string pattern = ReplacementPath(directory, u"*");
-  if (FindFirstFileW(pattern.c_str(), &found, search.put()) != kErrorSuccess) return;
-  do {
-    const std::u16string_view name(
-        found.cFileName, static_cast<std::size_t>(std::find(std::begin(found.cFileName),
-                                                            std::end(found.cFileName), u'\0') -
-                                                  std::begin(found.cFileName)));
-    if (!IsReplacementName(name) || EqualsIgnoringAsciiCase(name, targetName) ||
-        (found.dwFileAttributes & (kFileAttributeDirectory | kFileAttributeReparsePoint))) {
-      continue;
-    }
-    // Shared with nobody, so refused while anyone has it open; deleted when closed. Should the
-    // name have become a link since the search, the link itself is what goes.
-    UniqueHandle leftover;
-    static_cast<void>(CreateFileW((directory + std::u16string(name)).c_str(), kDelete, 0,
-                                  kOpenExisting, kFileFlagDeleteOnClose | kFileFlagOpenReparsePoint,
-                                  leftover.put()));
-  } while (FindNextFileW(search.get(), &found) == kErrorSuccess);
+// Marks the file to be deleted when `file` closes: with POSIX semantics where Windows has them
+// (Windows 10 1709 and later, on NTFS), so that its name is free at once though a virus scanner
+// or an indexer may still hold the file; elsewhere the name stays taken until they let go.
+Status DeleteThroughHandle(Handle file) {
+  const FileDispositionInfoEx posix{kFileDispositionFlagDelete |
+                                    kFileDispositionFlagPosixSemantics};
+  const Status status =
+      SetFileInformationByHandle(file, kFileDispositionInfoEx, &posix, sizeof(posix));
+  if (!RefusedAsUnsupported(status)) return status;
+  const FileDispositionInfo plain{1};
+  return SetFileInformationByHandle(file, kFileDispositionInfo, &plain, sizeof(plain));
+}
+
+// The full path of `path` as Windows forms it for every file call.
+Status FullPathName(const std::u16string& path, std::u16string* full) {
+  std::u16string formed(kMaxPath, u'\0');
+  std::uint32_t length = 0;
+  Status status = GetFullPathNameW(path.c_str(), kMaxPath, formed.data(), &length);
+  if (status == kErrorSuccess && length >= kMaxPath) status = kErrorFilenameExcedRange;
+  if (status != kErrorSuccess) return status;
+  formed.resize(length);
+  *full = formed;
+  return kErrorSuccess;
 }
 
 // The full path of the open file behind a link: with its drive letter where the mount manager
@@ -113,29 +111,72 @@ ReplacementFile::ReplacementFile(std::u16string target) : target_(std::move(targ
 
 ReplacementFile::~ReplacementFile() {
   if (placed_ || !file_.get()) return;
-  // Deleted as it closes, through the handle that no one else could share: no other file of
-  // that name can be hit.
-  const FileDispositionInfo deleteIt{1};
-  static_cast<void>(
-      SetFileInformationByHandle(file_.get(), kFileDispositionInfo, &deleteIt, sizeof(deleteIt)));
+  // Deleted as it closes, through the handle that no other writer could share: no other file
+  // of that name can be hit.
+  static_cast<void>(DeleteThroughHandle(file_.get()));
 }
 
 Status ReplacementFile::Create() {
+  if (Status status = FullPathName(target_, &target_)) return status;
   if (Status status = FindTarget()) return status;
   const std::u16string directory(DirectoryOf(target_));
   const std::u16string_view targetName = std::u16string_view(target_).substr(directory.size());
-  RemoveLeftovers(directory, targetName);
+  RemoveLeftovers(directory);
   Status status = kErrorFileExists;
   for (unsigned n = 1; n <= kNameAttempts; ++n) {
     const std::u16string name = ReplacementPath(directory, Decimal(n));
     if (EqualsIgnoringAsciiCase(std::u16string_view(name).substr(directory.size()), targetName)) {
       continue;
     }
-    // DELETE, to rename it into place and to delete it through this handle.
-    status = file_.Open(name, kAccess | kDelete, kShare, kCreateNew);
-    if (status != kErrorFileExists && status != kErrorAlreadyExists) return status;
+    // DELETE, to rename it into place and to delete it through this handle. A link of that name
+    // is a name taken, never a way to a file elsewhere.
+    status = file_.Open(name, kAccess | kDelete, kShare, kCreateNew, kFileFlagOpenReparsePoint);
+    // Taken: by a file or a link, or by a deletion that a reader still holds up, which Windows
+    // refuses as it refuses access (nothing tells the two apart): the next name may be free.
+    if (status != kErrorFileExists && status != kErrorAlreadyExists &&
+        status != kErrorAccessDenied) {
+      return status;
+    }
   }
   return status;
+}
+
+// Exports take turns through their whole file step, and each keeps its replacement open until
+// it is in place: a replacement that nobody has open was left by an export killed before it
+// could remove it. Each is deleted, but never the target itself (which may have a replacement's
+// name, under any spelling), one that someone has open (a virus scanner), a folder, or a link,
+// whose deletion through this elevated run would otherwise follow it to whatever file it names;
+// those stay.
+void ReplacementFile::RemoveLeftovers(const std::u16string& directory) {
+  FindData found{};
+  UniqueFind search;
+  const std::u16string pattern = ReplacementPath(directory, u"*");
+  if (FindFirstFileW(pattern.c_str(), &found, search.put()) != kErrorSuccess) return;
+  do {
+    const std::u16string_view name(
+        found.cFileName, static_cast<std::size_t>(std::find(std::begin(found.cFileName),
+                                                            std::end(found.cFileName), u'\0') -
+                                                  std::begin(found.cFileName)));
+    if (!IsReplacementName(name) ||
+        (found.dwFileAttributes & (kFileAttributeDirectory | kFileAttributeReparsePoint))) {
+      continue;
+    }
+    // Shared with nobody, so refused while anyone has it open. Should the name have become a
+    // link since the search, the link itself is what is looked at, and what goes.
+    UniqueHandle leftover;
+    if (CreateFileW((directory + std::u16string(name)).c_str(), kDelete | kFileReadAttributes, 0,
+                    kOpenExisting, kFileFlagOpenReparsePoint, leftover.put()) != kErrorSuccess) {
+      continue;
+    }
+    if (targetIdentity_) {
+      FileIdentity identity;
+      if (ReadFileIdentity(leftover.get(), identityWay_, &identity) != kErrorSuccess ||
+          identity == *targetIdentity_) {
+        continue;
+      }
+    }
+    static_cast<void>(DeleteThroughHandle(leftover.get()));
+  } while (FindNextFileW(search.get(), &found) == kErrorSuccess);
 }
 
 Status ReplacementFile::FindTarget() {
@@ -145,14 +186,23 @@ Status ReplacementFile::FindTarget() {
   // Nothing to replace: the new file takes the name itself.
   if (status == kErrorFileNotFound) return kErrorSuccess;
   if (status != kErrorSuccess) return status;
-  FileAttributeTagInfo information{};
+  // The basic attributes every file system has; the tag only a reparse point has (FAT has none,
+  // and refuses the question).
+  FileBasicInfo information{};
   const auto lookAt = [&] {
-    return GetFileInformationByHandleEx(existing.get(), kFileAttributeTagInfo, &information,
+    return GetFileInformationByHandleEx(existing.get(), kFileBasicInfo, &information,
                                         sizeof(information));
   };
   if ((status = lookAt())) return status;
-  const bool link = (information.FileAttributes & kFileAttributeReparsePoint) &&
-                    information.ReparseTag == kIoReparseTagSymlink;
+  bool link = false;
+  if (information.FileAttributes & kFileAttributeReparsePoint) {
+    FileAttributeTagInfo tag{};
+    if ((status = GetFileInformationByHandleEx(existing.get(), kFileAttributeTagInfo, &tag,
+                                               sizeof(tag)))) {
+      return status;
+    }
+    link = tag.ReparseTag == kIoReparseTagSymlink;
+  }
   if (link) {
     // The file behind it, as a direct create would reach it; a link to nothing is refused, as
     // there is no file to replace and the link should stay.
@@ -163,8 +213,12 @@ Status ReplacementFile::FindTarget() {
   if (information.FileAttributes & (kFileAttributeHidden | kFileAttributeSystem)) {
     return kErrorAccessDenied;
   }
-  // Every other target keeps its path as typed: a final path is not to be had on every volume.
-  return link ? FinalPath(existing.get(), &target_) : kErrorSuccess;
+  // Every other target keeps its path as formed: a final path is not to be had on every volume.
+  if (link && (status = FinalPath(existing.get(), &target_))) return status;
+  FileIdentity identity;
+  if ((status = ReadFileIdentity(existing.get(), identityWay_, &identity))) return status;
+  targetIdentity_ = identity;
+  return kErrorSuccess;
 }
 
 bool ReplacementFile::WriteExactly(const void* buffer, std::uint32_t size) {
@@ -184,8 +238,8 @@ Status ReplacementFile::Rename() {
     information->Flags = kFileRenameFlagReplaceIfExists | kFileRenameFlagPosixSemantics;
     const Status status =
         SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, information, size);
-    // Older Windows, FAT, many SMB servers: the plain rename, which any open handle refuses.
-    if (status != kErrorInvalidParameter && status != kErrorNotSupported) return status;
+    // Older Windows, 1607, ReFS, FAT, SMB: the plain rename, which any open handle refuses.
+    if (!RefusedAsUnsupported(status)) return status;
     posixSemantics_ = false;
   }
   information->Flags = 1;  // ReplaceIfExists

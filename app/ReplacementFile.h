@@ -8,8 +8,10 @@
 // through its own handle.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "app/FileIdentity.h"
 #include "app/KFile.h"
 #include "platform/Platform.h"
 
@@ -23,15 +25,17 @@ class ReplacementFile {
 
   // Fails as a direct create of the target would (CREATE_ALWAYS, with the access and sharing
   // below, and normal attributes), so that the replacement does not get further than the file
-  // itself could: an existing target is opened so, but OPEN_EXISTING, leaving it as it is, and
-  // closed again; a hidden or system one is refused. Where the target is a symbolic link, the
-  // file that it leads to becomes the target, as a direct create writes through the link; a
-  // link that leads to no file is refused. Then removes the replacements that killed exports
-  // left in the target's directory (its path up to the last separator), and creates its own,
-  // empty: "ZOLTMgr.~N.tmp" for the first N from 1 on that names no file yet and is not the
-  // target's own name. The name does not grow with the target's, so every name that a direct
-  // create takes is exported. An existing file is never emptied or replaced. Called while the
-  // caller keeps other exports out.
+  // itself could: the target's name is formed as Windows forms it (trailing dots and spaces
+  // go), an existing target is opened so, but OPEN_EXISTING, leaving it as it is, and closed
+  // again; a hidden or system one is refused. Where the target is a symbolic link, the file
+  // that it leads to becomes the target, as a direct create writes through the link; a link
+  // that leads to no file is refused. Then removes the replacements that killed exports left in
+  // the target's directory (its path up to the last separator), but never the target itself,
+  // which its identity tells under any spelling (an 8.3 name, a stream suffix). And creates its
+  // own, empty: "ZOLTMgr.~N.tmp" for the first N from 1 that Windows lets it create, never
+  // through a link of that name. The name does not grow with the target's, so every name that a
+  // direct create takes is exported. An existing file is never emptied or replaced. Called
+  // while the caller keeps other exports out.
   platform::Status Create();
 
   // One request; true only when it succeeded and wrote exactly `size` bytes.
@@ -48,12 +52,16 @@ class ReplacementFile {
   platform::Status Commit();
 
  private:
-  // The checks on an existing target, and the file behind it where it is a link.
+  // The checks on an existing target, its identity, and the file behind it where it is a link.
   platform::Status FindTarget();
+  // The replacements that killed exports left in `directory`.
+  void RemoveLeftovers(const std::u16string& directory);
   // One rename of the open replacement over the target.
   platform::Status Rename();
 
   std::u16string target_;
+  std::optional<FileIdentity> targetIdentity_;  // while the target exists
+  FileIdentity::Way identityWay_ = FileIdentity::Way::kUnknown;
   KFile file_;
   bool placed_ = false;         // the replacement has taken the target's place
   bool posixSemantics_ = true;  // until the file system refuses them

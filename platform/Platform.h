@@ -31,6 +31,7 @@ inline constexpr Status kErrorFileNotFound = 2;
 inline constexpr Status kErrorPathNotFound = 3;
 inline constexpr Status kErrorAccessDenied = 5;
 inline constexpr Status kErrorNoMoreFiles = 18;
+inline constexpr Status kErrorBadLength = 24;
 inline constexpr Status kErrorInvalidHandle = 6;
 inline constexpr Status kErrorOutOfMemory = 14;
 inline constexpr Status kErrorGenFailure = 31;
@@ -43,6 +44,7 @@ inline constexpr Status kErrorProcNotFound = 127;
 inline constexpr Status kErrorFilenameExcedRange = 206;
 inline constexpr Status kErrorNotOwner = 288;
 inline constexpr Status kErrorInsufficientBuffer = 122;
+inline constexpr Status kErrorInvalidName = 123;
 inline constexpr Status kErrorMoreData = 234;
 inline constexpr Status kErrorNoAccess = 998;
 inline constexpr Status kErrorChildMustBeVolatile = 1021;
@@ -63,6 +65,7 @@ inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kOpenAlways = 4;
 inline constexpr std::uint32_t kTruncateExisting = 5;
 inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kFileReadAttributes = 0x0080;
 inline constexpr std::uint32_t kFileAttributeReadonly = 0x1;
 inline constexpr std::uint32_t kFileAttributeHidden = 0x2;
 inline constexpr std::uint32_t kFileAttributeSystem = 0x4;
@@ -76,13 +79,19 @@ inline constexpr std::uint32_t kFileFlagDeleteOnClose = 0x04000000;
 inline constexpr std::uint32_t kIoReparseTagSymlink = 0xA000000C;
 
 // GetFileInformationByHandleEx and SetFileInformationByHandle: the classes of information.
+inline constexpr std::uint32_t kFileBasicInfo = 0;
 inline constexpr std::uint32_t kFileRenameInfo = 3;
 inline constexpr std::uint32_t kFileDispositionInfo = 4;
 inline constexpr std::uint32_t kFileAttributeTagInfo = 9;
+inline constexpr std::uint32_t kFileIdInfo = 18;
+inline constexpr std::uint32_t kFileDispositionInfoEx = 21;
 inline constexpr std::uint32_t kFileRenameInfoEx = 22;
 // FILE_RENAME_INFO's flags, with FileRenameInfoEx.
 inline constexpr std::uint32_t kFileRenameFlagReplaceIfExists = 0x1;
 inline constexpr std::uint32_t kFileRenameFlagPosixSemantics = 0x2;
+// FILE_DISPOSITION_INFO_EX's flags.
+inline constexpr std::uint32_t kFileDispositionFlagDelete = 0x1;
+inline constexpr std::uint32_t kFileDispositionFlagPosixSemantics = 0x2;
 
 // GetFinalPathNameByHandleW: how the path names its volume.
 inline constexpr std::uint32_t kVolumeNameDos = 0x0;
@@ -193,6 +202,30 @@ struct FindData {  // WIN32_FIND_DATAW
   char16_t cAlternateFileName[14];
 };
 
+struct FileBasicInfo {  // FILE_BASIC_INFO
+  std::int64_t CreationTime;
+  std::int64_t LastAccessTime;
+  std::int64_t LastWriteTime;
+  std::int64_t ChangeTime;
+  std::uint32_t FileAttributes;
+};
+
+struct FileIdInfo {  // FILE_ID_INFO
+  std::uint64_t VolumeSerialNumber;
+  std::uint8_t FileId[16];
+};
+
+struct ByHandleFileInformation {  // BY_HANDLE_FILE_INFORMATION
+  std::uint32_t dwFileAttributes;
+  std::uint32_t times[6];
+  std::uint32_t dwVolumeSerialNumber;
+  std::uint32_t nFileSizeHigh;
+  std::uint32_t nFileSizeLow;
+  std::uint32_t nNumberOfLinks;
+  std::uint32_t nFileIndexHigh;
+  std::uint32_t nFileIndexLow;
+};
+
 struct FileAttributeTagInfo {  // FILE_ATTRIBUTE_TAG_INFO
   std::uint32_t FileAttributes;
   std::uint32_t ReparseTag;
@@ -209,8 +242,16 @@ struct FileDispositionInfo {  // FILE_DISPOSITION_INFO
   std::uint8_t DeleteFile;
 };
 
+struct FileDispositionInfoEx {  // FILE_DISPOSITION_INFO_EX
+  std::uint32_t Flags;
+};
+
 static_assert(sizeof(FindData) == 592);
 static_assert(sizeof(FileAttributeTagInfo) == 8);
+static_assert(sizeof(FileBasicInfo) == 40 && offsetof(FileBasicInfo, FileAttributes) == 32);
+static_assert(sizeof(FileIdInfo) == 24 && offsetof(FileIdInfo, FileId) == 8);
+static_assert(sizeof(ByHandleFileInformation) == 52);
+static_assert(sizeof(FileDispositionInfoEx) == 4);
 static_assert(sizeof(FileRenameInfo) == 24 && offsetof(FileRenameInfo, FileName) == 20);
 
 // kernel32: files and devices. Security attributes and template are always none.
@@ -228,6 +269,8 @@ Status FlushFileBuffers(Handle file);
 // `size` bytes of information of the class asked for.
 Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationClass,
                                     void* fileInformation, std::uint32_t size);
+// What every Windows tells of an open file, its volume's serial number and its index among them.
+Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInformation);
 // Sets information of the class given: with a rename class, renames the open file; with the
 // disposition class, marks it to be deleted when its last handle closes.
 Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
@@ -238,6 +281,13 @@ Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClas
 Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
                                  std::uint32_t flags, std::uint32_t* length);
 Status CloseHandle(Handle object);
+
+// kernel32: the full path that Windows forms of a name, as every file call forms it: relative to
+// the current directory, "." and ".." resolved, trailing dots and spaces dropped. Reports the
+// call's count in `length`: without the NUL when the path fit, the room needed with it when it did
+// not.
+Status GetFullPathNameW(const char16_t* fileName, std::uint32_t size, char16_t* buffer,
+                        std::uint32_t* length);
 
 // kernel32: the files of a folder whose names match a pattern (* and ?). The search handle is
 // closed with FindClose alone.

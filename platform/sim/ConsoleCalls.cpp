@@ -56,8 +56,9 @@ Status WriteConsoleW(Handle console, const char16_t* text, std::uint32_t length,
   return kErrorSuccess;
 }
 
+// A print that fails writes nothing of its line.
 void WPrintF(const char16_t* format, const char16_t* argument) {
-  TheMachine().Enter("wprintf", u"");
+  if (TheMachine().Enter("wprintf", u"")) return;
   std::u16string text(format);
   const std::u16string_view replacement = argument ? argument : u"(null)";
   for (std::size_t at = text.find(u"%s"); at != std::u16string::npos;

@@ -19,6 +19,7 @@
 #include "platform/sim/Machine.h"
 #include "platform/sim/Seam.h"
 #include "platform/sim/Text.h"
+#include "platform/sim/Win32Paths.h"
 
 namespace platform {
 
@@ -88,7 +89,15 @@ std::string RealPath(const std::string& linux) {
 
 // The file system's own path of what a handle holds, wherever it has been renamed to since.
 std::string RealPath(const Machine::OpenObject& file) {
-  return file.link ? LinuxPath(file.path) : RealPath("/proc/self/fd/" + std::to_string(file.fd));
+  return file.link ? file.linux : RealPath("/proc/self/fd/" + std::to_string(file.fd));
+}
+
+// A name as one string whatever path reached it: its folder's real path and the name in it.
+std::string CanonicalName(const std::string& linux) {
+  const std::size_t slash = linux.find_last_of('/');
+  if (slash == std::string::npos) return linux;
+  const std::string folder = RealPath(slash == 0 ? "/" : linux.substr(0, slash));
+  return (folder == "/" ? "" : folder) + linux.substr(slash);
 }
 
 // The attributes beyond the file system's; a file that not even its owner may write is
@@ -104,9 +113,24 @@ std::uint32_t ExtraAttributes(const std::string& real) {
   return extra;
 }
 
+// A symbolic link, on a file system that has them; elsewhere the simulated volume's Linux links
+// are the files that they lead to.
 bool IsLink(const std::string& linux) {
   struct stat info {};
-  return ::lstat(linux.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  return TheMachine().System().links && ::lstat(linux.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Where a create through a link to nothing puts the new file: the path that the link, and any
+// link that it leads to, finally names.
+std::string LinkedPath(std::string linux) {
+  for (int hops = 0; hops < 40 && IsLink(linux); ++hops) {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(linux.c_str(), target, sizeof(target) - 1);
+    if (length <= 0) break;
+    const std::string next(target, static_cast<std::size_t>(length));
+    linux = next.starts_with('/') ? next : linux.substr(0, linux.find_last_of('/') + 1) + next;
+  }
+  return linux;
 }
 
 // Deletes a file that is no longer open: a link as itself, and its target's attributes stay.
@@ -120,10 +144,13 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   if (path.empty()) return kErrorPathNotFound;
   const bool deleteOnClose = (flagsAndAttributes & kFileFlagDeleteOnClose) != 0;
   if (deleteOnClose && !(access & kDelete)) return kErrorInvalidParameter;
-  const std::string linux = LinuxPath(path);
-  // A symbolic link is opened as itself only where asked, and only as it is.
-  const bool link = (flagsAndAttributes & kFileFlagOpenReparsePoint) && IsLink(linux) &&
-                    (disposition == kOpenExisting || disposition == kOpenAlways);
+  std::string linux;
+  if (Status status = FilePath(path, &linux)) return status;
+  // A deletion that another process holds up keeps the name from every open.
+  if (TheMachine().pendingDeletion.count(CanonicalName(linux))) return kErrorAccessDenied;
+  // A symbolic link is looked at as itself only where asked, and opened so only as it is.
+  const bool asItself = (flagsAndAttributes & kFileFlagOpenReparsePoint) && IsLink(linux);
+  const bool link = asItself && (disposition == kOpenExisting || disposition == kOpenAlways);
   const bool write = (access & kGenericWrite) != 0;
   int flags = link    ? O_PATH | O_NOFOLLOW
               : write ? ((access & kGenericRead) ? O_RDWR : O_WRONLY)
@@ -148,8 +175,11 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
     default:
       return kErrorInvalidParameter;
   }
+  // Where the file is, or is to be: through a link to nothing, a create makes the file that the
+  // link names, wherever that is.
+  std::string where = linux;
   struct stat info {};
-  if ((link ? ::lstat(linux.c_str(), &info) : ::stat(linux.c_str(), &info)) == 0) {
+  if ((asItself ? ::lstat(linux.c_str(), &info) : ::stat(linux.c_str(), &info)) == 0) {
     // A new file may not have the name of anything that exists, a directory or a link included.
     if (disposition == kCreateNew) return kErrorFileExists;
     // Windows opens no directory as a file.
@@ -171,11 +201,14 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
         return kErrorSharingViolation;
       }
     }
+    if (!link && IsLink(linux)) where = RealPath(linux);
+  } else if (IsLink(linux)) {
+    where = LinkedPath(linux);
   }
-  const int fd = ::open(linux.c_str(), flags | O_CLOEXEC, 0644);
+  const int fd = ::open(where.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (errno == EEXIST) return kErrorFileExists;
-    return errno == ENOENT ? Missing(linux) : FromErrno(errno);
+    return errno == ENOENT ? Missing(where) : FromErrno(errno);
   }
   ::fstat(fd, &info);
   Machine::OpenObject object{Kind::File, std::u16string(path), 0, u"", 0, fd, access, share};
@@ -183,6 +216,7 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   object.inode = info.st_ino;
   object.link = link;
   object.deleteOnClose = deleteOnClose;
+  object.linux = where;
   *file = NewHandle(std::move(object));
   return kErrorSuccess;
 }
@@ -276,6 +310,32 @@ Status FlushFileBuffers(Handle file) {
   return ::fsync(object->fd) == 0 ? kErrorSuccess : FromErrno(errno);
 }
 
+namespace {
+
+// The file that `info` describes, at `linux`, once a handle to it has closed: a deletion that
+// was asked for happens when no handle is left, or at once for the name alone where it was asked
+// with POSIX semantics; until then the name stays taken.
+void Settle(const std::string& linux, bool link, bool deleteAsked, bool posix) {
+  Machine& machine = TheMachine();
+  const std::string name = CanonicalName(linux);
+  if (!deleteAsked && !machine.pendingDeletion.count(name)) return;
+  struct stat info {};
+  if (::lstat(linux.c_str(), &info) != 0) return;
+  if (!HoldersOf(info).empty() && !posix) {
+    machine.pendingDeletion.insert(name);
+    return;
+  }
+  machine.pendingDeletion.erase(name);
+  // The other process keeps a file that no longer has this name.
+  std::erase_if(machine.heldElsewhere, [&](const sim::HeldFile& other) {
+    struct stat heldInfo {};
+    return ::stat(other.path.c_str(), &heldInfo) == 0 && SameFile(heldInfo, info);
+  });
+  Delete(linux, link);
+}
+
+}  // namespace
+
 Status CloseHandle(Handle object) {
   Machine& machine = TheMachine();
   const std::u16string path = PathOf(object);
@@ -286,14 +346,16 @@ Status CloseHandle(Handle object) {
     ++machine.badReleases;
     return kErrorInvalidHandle;
   }
-  // The handle is gone whatever the close reports. A file to be deleted goes now (Windows waits
-  // for its last handle, but ZOLTMgr shares such a file with no one).
+  // The handle is gone whatever the close reports.
   const Machine::OpenObject closed = std::move(*open);
-  const std::string doomed = closed.deleteOnClose ? RealPath(closed) : std::string();
   machine.open.handles.erase(reinterpret_cast<std::uintptr_t>(object));
   const Status injected = machine.Enter("CloseHandle", path);
-  if (!doomed.empty()) Delete(doomed, closed.link);
-  if (closed.fd >= 0 && ::close(closed.fd) != 0 && !injected) return FromErrno(errno);
+  const int closeError = closed.fd >= 0 && ::close(closed.fd) != 0 ? errno : 0;
+  if (closed.kind == Kind::File) {
+    Settle(closed.link ? closed.linux : RealPath(closed.linux), closed.link, closed.deleteOnClose,
+           closed.posixDelete);
+  }
+  if (closeError && !injected) return FromErrno(closeError);
   return injected;
 }
 
@@ -315,13 +377,24 @@ FileAttributeTagInfo AttributesOf(const struct stat& info, const std::string& re
   return {kFileAttributeArchive | ExtraAttributes(real), 0};
 }
 
+// The attributes need the right to read them, which reading the file includes.
+bool MayReadAttributes(const Machine::OpenObject& file) {
+  return (file.access & (kGenericRead | kFileReadAttributes)) != 0;
+}
+
+// The simulated volume's serial number and a file's identifier on it.
+std::uint64_t VolumeSerial(const struct stat& info) {
+  return static_cast<std::uint64_t>(info.st_dev) ^ 0x5a1e0001c0de0000;
+}
+
 // Renames the file that `file` holds to `name`, as FileRenameInfo (or, with POSIX semantics,
 // FileRenameInfoEx) does.
 Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view name, bool replace,
               bool posix) {
   if (!(file.access & kDelete)) return kErrorAccessDenied;
-  const std::string from = LinuxPath(file.path);
-  const std::string to = LinuxPath(name);
+  std::string to;
+  if (Status status = FilePath(name, &to)) return status;
+  const std::string& from = file.linux;
   struct stat source {};
   if (::lstat(from.c_str(), &source) != 0) return FromErrno(errno);
   // Every other handle to the file must share its deletion.
@@ -346,6 +419,7 @@ Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view 
   const std::string real = RealPath(file);
   if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
   file.path = std::u16string(name);
+  file.linux = to;
   // The attributes go with the file, and those of the file it replaced with that file.
   auto& attributes = TheMachine().fileAttributes;
   const auto moved = attributes.extract(real);
@@ -356,20 +430,71 @@ Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view 
 
 }  // namespace
 
+// The classes that ZOLTMgr asks for, as this Windows and file system answer them; anything else
+// is refused here, not guessed.
 Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationClass,
                                     void* fileInformation, std::uint32_t size) {
-  if (Status status = TheMachine().Enter("GetFileInformationByHandleEx", PathOf(file),
-                                         {fileInformationClass, size})) {
+  Machine& machine = TheMachine();
+  if (Status status = machine.Enter("GetFileInformationByHandleEx", PathOf(file),
+                                    {fileInformationClass, size})) {
     return status;
   }
   Machine::OpenObject* object = FileOf(file);
   if (!object) return kErrorInvalidHandle;
-  // The one class that ZOLTMgr asks for; anything else would be refused here, not guessed.
-  if (fileInformationClass != kFileAttributeTagInfo) return kErrorInvalidParameter;
-  if (size < sizeof(FileAttributeTagInfo)) return 24;  // ERROR_BAD_LENGTH
+  const sim::Answers& system = machine.System();
+  struct stat info {};
+  switch (fileInformationClass) {
+    case kFileBasicInfo:
+    case kFileAttributeTagInfo: {
+      const bool basic = fileInformationClass == kFileBasicInfo;
+      if (!basic && system.attributeTag) return system.attributeTag;
+      if (size < (basic ? sizeof(FileBasicInfo) : sizeof(FileAttributeTagInfo))) return kErrorBadLength;
+      if (!MayReadAttributes(*object)) return kErrorAccessDenied;
+      if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
+      const FileAttributeTagInfo attributes = AttributesOf(info, RealPath(*object));
+      if (basic) {
+        *static_cast<FileBasicInfo*>(fileInformation) =
+            FileBasicInfo{0, 0, 0, 0, attributes.FileAttributes};
+      } else {
+        *static_cast<FileAttributeTagInfo*>(fileInformation) = attributes;
+      }
+      return kErrorSuccess;
+    }
+    case kFileIdInfo: {
+      if (system.idInfo) return system.idInfo;
+      if (size < sizeof(FileIdInfo)) return kErrorBadLength;
+      if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
+      FileIdInfo id{VolumeSerial(info), {}};
+      for (std::size_t i = 0; i < sizeof(info.st_ino); ++i) {
+        id.FileId[i] = static_cast<std::uint8_t>(info.st_ino >> (8 * i));
+      }
+      *static_cast<FileIdInfo*>(fileInformation) = id;
+      return kErrorSuccess;
+    }
+    default:
+      return kErrorInvalidParameter;
+  }
+}
+
+Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInformation) {
+  if (Status status = TheMachine().Enter("GetFileInformationByHandle", PathOf(file))) {
+    return status;
+  }
+  Machine::OpenObject* object = FileOf(file);
+  if (!object) return kErrorInvalidHandle;
+  if (!MayReadAttributes(*object)) return kErrorAccessDenied;
   struct stat info {};
   if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
-  *static_cast<FileAttributeTagInfo*>(fileInformation) = AttributesOf(info, RealPath(*object));
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  const auto index = static_cast<std::uint64_t>(info.st_ino);
+  *fileInformation = ByHandleFileInformation{};
+  fileInformation->dwFileAttributes = AttributesOf(info, RealPath(*object)).FileAttributes;
+  fileInformation->dwVolumeSerialNumber = static_cast<std::uint32_t>(VolumeSerial(info));
+  fileInformation->nFileSizeHigh = static_cast<std::uint32_t>(size >> 32);
+  fileInformation->nFileSizeLow = static_cast<std::uint32_t>(size);
+  fileInformation->nNumberOfLinks = static_cast<std::uint32_t>(info.st_nlink);
+  fileInformation->nFileIndexHigh = static_cast<std::uint32_t>(index >> 32);
+  fileInformation->nFileIndexLow = static_cast<std::uint32_t>(index);
   return kErrorSuccess;
 }
 
@@ -389,23 +514,37 @@ Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClas
   }
   Machine::OpenObject* object = FileOf(file);
   if (!object) return kErrorInvalidHandle;
-  if (fileInformationClass == kFileDispositionInfo) {
-    if (size < sizeof(FileDispositionInfo)) return 24;  // ERROR_BAD_LENGTH
+  const sim::Answers& system = machine.System();
+  if (fileInformationClass == kFileDispositionInfo ||
+      fileInformationClass == kFileDispositionInfoEx) {
+    const bool extended = fileInformationClass == kFileDispositionInfoEx;
+    if (extended && system.dispositionEx) return system.dispositionEx;
+    if (size < (extended ? sizeof(FileDispositionInfoEx) : sizeof(FileDispositionInfo))) {
+      return kErrorBadLength;
+    }
     if (!(object->access & kDelete)) return kErrorAccessDenied;
-    const bool deleteIt = static_cast<const FileDispositionInfo*>(fileInformation)->DeleteFile;
+    const std::uint32_t flags =
+        extended ? static_cast<const FileDispositionInfoEx*>(fileInformation)->Flags
+                 : (static_cast<const FileDispositionInfo*>(fileInformation)->DeleteFile ? 1u : 0u);
+    // The flags that ZOLTMgr gives; any other would change what the deletion does.
+    if (flags & ~(kFileDispositionFlagDelete | kFileDispositionFlagPosixSemantics)) {
+      return kErrorInvalidParameter;
+    }
+    const bool deleteIt = (flags & kFileDispositionFlagDelete) != 0;
     if (deleteIt && !object->link &&
         (ExtraAttributes(RealPath(*object)) & kFileAttributeReadonly)) {
       return kErrorAccessDenied;
     }
     object->deleteOnClose = deleteIt;
+    object->posixDelete = deleteIt && (flags & kFileDispositionFlagPosixSemantics) != 0;
     return kErrorSuccess;
   }
   if (!rename || !whole || name.empty() || renameTo->RootDirectory) return kErrorInvalidParameter;
   std::uint32_t flags = renameTo->Flags & 0xFF;  // ReplaceIfExists, a BOOLEAN
   if (fileInformationClass == kFileRenameInfoEx) {
+    if (system.renameEx) return system.renameEx;
     flags = renameTo->Flags;
-    if (!machine.posixRename ||
-        (flags & ~(kFileRenameFlagReplaceIfExists | kFileRenameFlagPosixSemantics))) {
+    if (flags & ~(kFileRenameFlagReplaceIfExists | kFileRenameFlagPosixSemantics)) {
       return kErrorInvalidParameter;
     }
   }
@@ -413,6 +552,23 @@ Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClas
       reinterpret_cast<std::uintptr_t>(file), *object, name,
       (flags & kFileRenameFlagReplaceIfExists) != 0,
       fileInformationClass == kFileRenameInfoEx && (flags & kFileRenameFlagPosixSemantics) != 0);
+}
+
+Status GetFullPathNameW(const char16_t* fileName, std::uint32_t size, char16_t* buffer,
+                        std::uint32_t* length) {
+  *length = 0;
+  const std::u16string_view name(fileName);
+  if (Status status = TheMachine().Enter("GetFullPathNameW", name, {size})) return status;
+  if (name.empty()) return kErrorInvalidName;
+  const std::u16string full = FullPath(name);
+  if (full.size() >= size) {
+    *length = static_cast<std::uint32_t>(full.size() + 1);
+    return kErrorSuccess;
+  }
+  std::copy(full.begin(), full.end(), buffer);
+  buffer[full.size()] = u'\0';
+  *length = static_cast<std::uint32_t>(full.size());
+  return kErrorSuccess;
 }
 
 // A final path is the file's real Linux path behind one of the simulated volume's names.
@@ -460,10 +616,9 @@ Status NextFound(Machine::OpenObject& search, FindData* findData) {
   search.found.erase(search.found.begin());
   if (name.size() >= std::size(findData->cFileName)) return kErrorFilenameExcedRange;
   *findData = FindData{};
-  const std::size_t slash = search.path.find_last_of(u"\\/");
   struct stat info {};
-  const std::string linux = LinuxPath(search.path.substr(0, slash + 1) + name);
-  if (::lstat(linux.c_str(), &info) == 0) {
+  const std::string linux = search.linux + sim::ToUtf8(name);
+  if ((IsLink(linux) ? ::lstat(linux.c_str(), &info) : ::stat(linux.c_str(), &info)) == 0) {
     const FileAttributeTagInfo attributes = AttributesOf(info, RealPath(linux));
     findData->dwFileAttributes = attributes.FileAttributes;
     findData->dwReserved0 = attributes.ReparseTag;  // with a reparse point, its tag
@@ -478,12 +633,16 @@ Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find
   const std::u16string pattern(fileName);
   if (Status status = TheMachine().Enter("FindFirstFileW", pattern)) return status;
   const std::size_t slash = pattern.find_last_of(u"\\/");
-  const std::string folder =
-      LinuxPath(slash == std::u16string::npos ? u"." : pattern.substr(0, slash + 1));
+  std::string folder;
+  if (Status status = FilePath(
+          slash == std::u16string::npos ? u".\\" : pattern.substr(0, slash + 1), &folder)) {
+    return status;
+  }
   const std::string wildcard = sim::ToUtf8(pattern.substr(slash + 1));
   DIR* directory = ::opendir(folder.c_str());
   if (!directory) return errno == ENOENT ? kErrorPathNotFound : FromErrno(errno);
   Machine::OpenObject search{Kind::Find, pattern};
+  search.linux = folder;
   while (const dirent* entry = ::readdir(directory)) {
     if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) == 0) {
       search.found.push_back(sim::ToUtf16(entry->d_name));

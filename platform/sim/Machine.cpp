@@ -188,9 +188,16 @@ int Machine::CallCount(std::string_view call, std::u16string_view subject) const
   }));
 }
 
+const Answers& Machine::System() const {
+  const Answers* answers = AnswersFor(windows, fileSystem);
+  if (!answers) std::abort();
+  return *answers;
+}
+
 bool Machine::SameConfiguration(const Machine& other) const {
-  return drives == other.drives && volumeInterfaces == other.volumeInterfaces &&
-         registry == other.registry && faults == other.faults;
+  return windows == other.windows && fileSystem == other.fileSystem && drives == other.drives &&
+         volumeInterfaces == other.volumeInterfaces && registry == other.registry &&
+         faults == other.faults;
 }
 
 Status Machine::Enter(std::string_view call, std::u16string_view subject,

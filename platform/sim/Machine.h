@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/Systems.h"
 
 namespace sim {
 
@@ -171,9 +173,13 @@ class Machine {
   // path.
   std::map<std::string, std::uint32_t> fileAttributes;
   std::vector<HeldFile> heldElsewhere;
-  // Whether the file system renames with POSIX semantics (FileRenameInfoEx: Windows 10 1709 and
-  // later, on NTFS); older Windows, FAT, many SMB servers and Wine refuse it.
-  bool posixRename = true;
+  // The Windows that runs, and the file system of the program's folder; what the file calls
+  // answer follows from the two.
+  sim::Windows windows = Windows::k11;
+  sim::FileSystem fileSystem = FileSystem::kNtfs;
+  // Files marked for deletion whose last handle is gone, while another process still holds
+  // them: their names stay taken, and every open of them is refused, until it lets go.
+  std::set<std::string> pendingDeletion;
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
   // The long form of that path, when it has one of its own (as a path with 8.3 names has).
@@ -194,11 +200,15 @@ class Machine {
   int peakHandles = 0;      // the most handles open at one time
   std::uint64_t clock = 0;  // milliseconds spent in Sleep and in waits that timed out
 
+  // What this machine's Windows and file system answer; there is no such pair as ReFS on
+  // Windows 7, which the machine file refuses.
+  const Answers& System() const;
+
   OpenCounts Open() const;
   int CallCount(std::string_view call) const;
   int CallCount(std::string_view call, std::u16string_view subject) const;
 
-  // The configuration alone: drives, interfaces, registry and faults.
+  // The configuration alone: Windows and file system, drives, interfaces, registry and faults.
   bool SameConfiguration(const Machine& other) const;
 
   // Used by the seam: records the call and answers the status of the first fault that hits it.
@@ -220,6 +230,8 @@ class Machine {
     std::uint64_t inode = 0;
     bool link = false;
     bool deleteOnClose = false;
+    bool posixDelete = false;  // the name goes when this handle closes, whoever else holds it
+    std::string linux;         // where the file lies now, as the file system names it
     std::vector<std::u16string> found;  // a search's names still to come
   };
   struct OpenBoundary {

@@ -25,8 +25,10 @@ constexpr std::string_view kCalls[] = {"CreateFileW",
                                        "GetFileSizeEx",
                                        "FlushFileBuffers",
                                        "GetFileInformationByHandleEx",
+                                       "GetFileInformationByHandle",
                                        "SetFileInformationByHandle",
                                        "GetFinalPathNameByHandleW",
+                                       "GetFullPathNameW",
                                        "CloseHandle",
                                        "FindFirstFileW",
                                        "FindNextFileW",
@@ -181,6 +183,30 @@ const json& Array(const json& object, const char* name) {
   return *it;
 }
 
+// The Windows and the file system, where the file names them.
+void LoadSystem(const json& root, Machine& machine) {
+  if (root.contains("windows")) {
+    const json& name = root["windows"];
+    const auto windows = name.is_string() ? WindowsNamed(name.get<std::string>()) : std::nullopt;
+    if (!windows) {
+      Fail("windows", "must be \"7\", \"8.1\", \"10-1511\", \"10-1607\", \"10-1709\" or \"11\"");
+    }
+    machine.windows = *windows;
+  }
+  if (root.contains("fileSystem")) {
+    const json& name = root["fileSystem"];
+    const auto fileSystem =
+        name.is_string() ? FileSystemNamed(name.get<std::string>()) : std::nullopt;
+    if (!fileSystem) {
+      Fail("fileSystem", "must be \"NTFS\", \"ReFS\", \"FAT32\", \"exFAT\" or \"SMB\"");
+    }
+    machine.fileSystem = *fileSystem;
+  }
+  if (!AnswersFor(machine.windows, machine.fileSystem)) {
+    Fail("fileSystem", "is not one that this Windows has");
+  }
+}
+
 void LoadDrives(const json& root, Machine& machine) {
   std::set<std::u16string> names;
   for (std::size_t i = 0; i < Array(root, "drives").size(); ++i) {
@@ -311,7 +337,9 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
   Machine loaded;
   try {
     const json root = json::parse(text);  // keeps each key's values in their order
-    CheckMembers(root, "the machine", {"drives", "volumeInterfaces", "registry", "faults"});
+    CheckMembers(root, "the machine",
+                 {"windows", "fileSystem", "drives", "volumeInterfaces", "registry", "faults"});
+    LoadSystem(root, loaded);
     LoadDrives(root, loaded);
     LoadInterfaces(root, loaded);
     LoadRegistry(root, loaded);
@@ -321,6 +349,8 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
   } catch (const FormatError& error) {
     return std::string(error.what());
   }
+  machine.windows = loaded.windows;
+  machine.fileSystem = loaded.fileSystem;
   machine.drives = std::move(loaded.drives);
   machine.volumeInterfaces = std::move(loaded.volumeInterfaces);
   machine.registry = std::move(loaded.registry);
@@ -331,6 +361,13 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
 std::string SaveMachine(const Machine& machine) {
   // One line for each drive, interface, value and fault, so that the file reads as a table.
   std::string text = "{\n";
+  // Today's Windows on NTFS unless the machine is another.
+  const Machine standard;
+  if (machine.windows != standard.windows || machine.fileSystem != standard.fileSystem) {
+    text += "  \"windows\": " + ordered_json(std::string(NameOf(machine.windows))).dump() + ",\n";
+    text +=
+        "  \"fileSystem\": " + ordered_json(std::string(NameOf(machine.fileSystem))).dump() + ",\n";
+  }
   const auto list = [&text](const char* name, const std::vector<ordered_json>& items, bool last) {
     text += std::string("  \"") + name + "\": [";
     for (std::size_t i = 0; i < items.size(); ++i) {

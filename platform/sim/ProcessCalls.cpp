@@ -16,6 +16,7 @@
 #include "platform/sim/Machine.h"
 #include "platform/sim/Seam.h"
 #include "platform/sim/Text.h"
+#include "platform/sim/Win32Paths.h"
 
 namespace platform {
 
@@ -87,9 +88,8 @@ Status GetLongPathNameW(const char16_t* shortPath, char16_t* longPath, std::uint
       path == sim::ToUtf16(*machine.moduleFileName)) {
     path = sim::ToUtf16(*machine.longModuleFileName);
   } else {
-    // Linux names have one form only.
-    struct stat info {};
-    if (::stat(LinuxPath(path).c_str(), &info) != 0) return FromErrno(errno);
+    std::string linux;
+    if (Status status = LongPath(std::u16string(path), &path, &linux)) return status;
   }
   // Too little room: the room needed, terminator included.
   if (path.size() + 1 > size) {

@@ -15,9 +15,6 @@ std::u16string PathOf(void* handle) {
   return object ? object->path : std::u16string();
 }
 
-namespace {
-
-// The path behind a name of the simulated volume, or the path as it is.
 std::u16string_view WithoutVolumeName(std::u16string_view path) {
   const std::u16string globalRoot = u"\\\\?\\GLOBALROOT" + std::u16string(kVolumeDevicePath);
   for (const std::u16string_view prefix :
@@ -27,14 +24,6 @@ std::u16string_view WithoutVolumeName(std::u16string_view path) {
     }
   }
   return path;
-}
-
-}  // namespace
-
-std::string LinuxPath(std::u16string_view path) {
-  std::string linux = sim::ToUtf8(WithoutVolumeName(path));
-  std::replace(linux.begin(), linux.end(), '\\', '/');
-  return linux;
 }
 
 bool NamesDevice(std::u16string_view path) {

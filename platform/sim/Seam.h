@@ -42,9 +42,9 @@ inline constexpr std::u16string_view kVolumeGuidPath =
     u"\\\\?\\Volume{5a1e0001-0000-4000-8000-00000000c0de}";
 inline constexpr std::u16string_view kVolumeDevicePath = u"\\Device\\HarddiskVolume1";
 
-// A file path as Linux takes it: backslashes are separators too, and the volume's names above
-// lead to its root.
-std::string LinuxPath(std::u16string_view path);
+// The path behind one of the simulated volume's names (\\?\, its GUID path, its device), from
+// the root of its Linux file system; or the path as it is.
+std::u16string_view WithoutVolumeName(std::u16string_view path);
 
 // Whether the path leads into the device namespace (\\.\ or \\?\), where drives and volume
 // interfaces live, rather than to a file.

@@ -58,10 +58,23 @@ static_assert(sizeof(FileRenameInfo) == sizeof(FILE_RENAME_INFO) &&
                   offsetof(FILE_RENAME_INFO, FileNameLength) &&
               offsetof(FileRenameInfo, FileName) == offsetof(FILE_RENAME_INFO, FileName));
 static_assert(sizeof(FileDispositionInfo) == sizeof(FILE_DISPOSITION_INFO));
+static_assert(kFileBasicInfo == ::FileBasicInfo && kFileIdInfo == ::FileIdInfo &&
+              kFileReadAttributes == FILE_READ_ATTRIBUTES);
+static_assert(sizeof(FileBasicInfo) == sizeof(FILE_BASIC_INFO) &&
+              offsetof(FileBasicInfo, FileAttributes) == offsetof(FILE_BASIC_INFO, FileAttributes));
+static_assert(sizeof(FileIdInfo) == sizeof(FILE_ID_INFO) &&
+              offsetof(FileIdInfo, FileId) == offsetof(FILE_ID_INFO, FileId));
+static_assert(sizeof(ByHandleFileInformation) == sizeof(BY_HANDLE_FILE_INFORMATION) &&
+              offsetof(ByHandleFileInformation, dwVolumeSerialNumber) ==
+                  offsetof(BY_HANDLE_FILE_INFORMATION, dwVolumeSerialNumber) &&
+              offsetof(ByHandleFileInformation, nFileIndexLow) ==
+                  offsetof(BY_HANDLE_FILE_INFORMATION, nFileIndexLow));
 static_assert(kVolumeNameDos == VOLUME_NAME_DOS && kVolumeNameGuid == VOLUME_NAME_GUID &&
               kVolumeNameNt == VOLUME_NAME_NT);
 static_assert(kErrorNotSupported == ERROR_NOT_SUPPORTED &&
-              kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
+              kErrorInvalidParameter == ERROR_INVALID_PARAMETER &&
+              kErrorInvalidFunction == ERROR_INVALID_FUNCTION &&
+              kErrorInvalidName == ERROR_INVALID_NAME);
 static_assert(kSynchronize == SYNCHRONIZE && kMutexModifyState == MUTEX_MODIFY_STATE);
 static_assert(kWinBuiltinAdministratorsSid == WinBuiltinAdministratorsSid &&
               kSecurityMaxSidSize == SECURITY_MAX_SID_SIZE);
@@ -142,6 +155,11 @@ Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationCl
       file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(fileInformationClass), fileInformation, size));
 }
 
+Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInformation) {
+  return Result(::GetFileInformationByHandle(
+      file, reinterpret_cast<BY_HANDLE_FILE_INFORMATION*>(fileInformation)));
+}
+
 Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
                                   const void* fileInformation, std::uint32_t size) {
   return Result(::SetFileInformationByHandle(
@@ -152,6 +170,12 @@ Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClas
 Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t size,
                                  std::uint32_t flags, std::uint32_t* length) {
   *length = ::GetFinalPathNameByHandleW(file, Wide(filePath), size, flags);
+  return *length == 0 ? LastError() : ERROR_SUCCESS;
+}
+
+Status GetFullPathNameW(const char16_t* fileName, std::uint32_t size, char16_t* buffer,
+                        std::uint32_t* length) {
+  *length = ::GetFullPathNameW(Wide(fileName), size, Wide(buffer), nullptr);
   return *length == 0 ? LastError() : ERROR_SUCCESS;
 }
 

@@ -132,6 +132,56 @@ TEST_F(FileContractTest, DeleteByHandleNeedsDeleteAccess) {
   EXPECT_FALSE(std::filesystem::exists(File("a")));
 }
 
+// What decides which file a name is: Windows' own forming of the name, and the file's identity.
+TEST_F(FileContractTest, NamesAreFormedAndFilesKnownByIdentity) {
+  WriteBytes(File("a"), {1});
+  WriteBytes(File("b"), {2});
+  std::u16string formed(1024, u'\0');
+  std::uint32_t length = 0;
+  ASSERT_EQ(GetFullPathNameW((Path("a") + u". .").c_str(), 1024, formed.data(), &length), 0u);
+  formed.resize(length);
+  UniqueHandle handles[3];
+  ASSERT_EQ(CreateFileW(formed.c_str(), kGenericRead, kFileShareRead, kOpenExisting,
+                        kFileFlagOpenReparsePoint, handles[0].put()),
+            kErrorSuccess);
+  ASSERT_EQ(Open("a", kGenericRead, kFileShareRead, kOpenExisting, handles[1]), kErrorSuccess);
+  ASSERT_EQ(Open("b", kGenericRead, kFileShareRead, kOpenExisting, handles[2]), kErrorSuccess);
+  FileIdInfo ids[3]{};
+  ByHandleFileInformation indexes[3]{};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(GetFileInformationByHandleEx(handles[i].get(), kFileIdInfo, &ids[i], 24), 0u);
+    ASSERT_EQ(GetFileInformationByHandle(handles[i].get(), &indexes[i]), kErrorSuccess);
+  }
+  EXPECT_EQ(std::memcmp(&ids[0], &ids[1], sizeof(FileIdInfo)), 0);
+  EXPECT_NE(std::memcmp(&ids[0], &ids[2], sizeof(FileIdInfo)), 0);
+  EXPECT_EQ(indexes[0].nFileIndexLow, indexes[1].nFileIndexLow);
+  EXPECT_NE(indexes[0].nFileIndexLow, indexes[2].nFileIndexLow);
+  // A new file never opens what exists, asked not to follow links either.
+  UniqueHandle created;
+  EXPECT_EQ(CreateFileW(Path("a").c_str(), kGenericWrite, 0, kCreateNew, kFileFlagOpenReparsePoint,
+                        created.put()),
+            kErrorFileExists);
+}
+
+// The POSIX deletion is done or refused as a class that is not there; the plain one is not.
+TEST_F(FileContractTest, DeletionByHandleWithPosixSemanticsOrWithout) {
+  WriteBytes(File("a"), {1});
+  UniqueHandle file;
+  ASSERT_EQ(Open("a", kGenericRead | kDelete, kFileShareRead, kOpenExisting, file), kErrorSuccess);
+  const FileDispositionInfoEx posix{kFileDispositionFlagDelete |
+                                    kFileDispositionFlagPosixSemantics};
+  const Status status = SetFileInformationByHandle(file.get(), kFileDispositionInfoEx, &posix, 4);
+  EXPECT_TRUE(status == kErrorSuccess || status == kErrorInvalidParameter ||
+              status == kErrorNotSupported || status == kErrorInvalidFunction)
+      << status;
+  const FileDispositionInfo plain{1};
+  if (status) {
+    EXPECT_EQ(SetFileInformationByHandle(file.get(), kFileDispositionInfo, &plain, 1), 0u);
+  }
+  file.reset();
+  EXPECT_FALSE(std::filesystem::exists(File("a")));
+}
+
 TEST_F(FileContractTest, NoBufferWithASizeIsRefused) {
   WriteBytes(File("a"), {1, 2, 3, 4});
   UniqueHandle file;

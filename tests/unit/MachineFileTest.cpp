@@ -21,6 +21,7 @@ TEST(MachineFileTest, DefaultMachineSavesAndLoadsBack) {
 
 TEST(MachineFileTest, ReadsEveryPart) {
   const char* text = R"({
+    "windows": "10-1607", "fileSystem": "ReFS",
     "drives": [ { "name": "C:", "volumeNumber": 1, "volumeManagerName": "LDM", "queryError": 50 } ],
     "volumeInterfaces": [ { "devicePath": "\\\\?\\STORAGE#Volume#x#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
                             "instanceId": "STORAGE\\VOLUME\\x", "volumeNumber": 1,
@@ -34,6 +35,8 @@ TEST(MachineFileTest, ReadsEveryPart) {
   })";
   sim::Machine machine;
   ASSERT_EQ(sim::LoadMachine(text, machine), std::nullopt);
+  EXPECT_EQ(machine.windows, sim::Windows::k10_1607);
+  EXPECT_EQ(machine.fileSystem, sim::FileSystem::kReFs);
   ASSERT_EQ(machine.drives.size(), 1u);
   EXPECT_EQ(machine.drives[0].queryError, 50u);
   EXPECT_EQ(machine.drives[0].volumeManagerName, u"LDM");
@@ -70,6 +73,9 @@ const BadCase kBadCases[] = {
     {"NotJson", "{ drives", "not JSON"},
     {"NotAnObject", "[]", "must be an object"},
     {"UnknownMember", R"({"disks": []})", "unknown member \"disks\""},
+    {"UnknownWindows", R"({"windows": "10"})", "windows: must be"},
+    {"ReFsOnWindows7", R"({"windows": "7", "fileSystem": "ReFS"})",
+     "not one that this Windows has"},
     {"DrivesNotArray", R"({"drives": {}})", "drives: must be an array"},
     {"DriveWithoutNumber", R"({"drives": [{"name": "C:"}]})", "drives[0]: lacks \"volumeNumber\""},
     {"NegativeNumber", R"({"drives": [{"name": "C:", "volumeNumber": -1}]})", "whole number"},

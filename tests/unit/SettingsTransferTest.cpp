@@ -34,12 +34,19 @@ class TransferTest : public SimTest {
   std::filesystem::path File(const char* name) const { return programDir() / name; }
 
   // The index in the call log of the first call that matches.
+  // Paths compare with either separator, as the program forms them with backslashes.
   static std::size_t FirstCall(std::string_view call, std::u16string_view subjectStart = u"") {
+    const auto backslashed = [](std::u16string_view text) {
+      std::u16string made(text);
+      std::replace(made.begin(), made.end(), u'/', u'\\');
+      return made;
+    };
     const auto& calls = machine().calls;
     return static_cast<std::size_t>(std::find_if(calls.begin(), calls.end(),
                                                  [&](const auto& r) {
                                                    return r.call == call &&
-                                                          r.subject.starts_with(subjectStart);
+                                                          backslashed(r.subject).starts_with(
+                                                              backslashed(subjectStart));
                                                  }) -
                                     calls.begin());
   }
@@ -66,9 +73,10 @@ TEST_F(TransferTest, ExportWritesHeadAndList) {
                                         kFileAttributeNormal | kFileFlagOpenReparsePoint}));
   // The new file is shared with readers alone until it has taken the target's place, and only
   // then closed.
-  EXPECT_EQ(machine().calls[create].arguments,
-            (std::vector<std::uint32_t>{kGenericRead | kGenericWrite | kDelete, kFileShareRead,
-                                        kCreateNew, kFileAttributeNormal}));
+  EXPECT_EQ(
+      machine().calls[create].arguments,
+      (std::vector<std::uint32_t>{kGenericRead | kGenericWrite | kDelete, kFileShareRead,
+                                  kCreateNew, kFileAttributeNormal | kFileFlagOpenReparsePoint}));
   const std::size_t rename = FirstCall("SetFileInformationByHandle", FilePath("a.dat"));
   EXPECT_EQ(machine().calls[rename].arguments[0], kFileRenameInfoEx);
   EXPECT_LT(rename, FirstCall("CloseHandle", FilePath("a.dat")));
@@ -103,6 +111,7 @@ struct ExportCase {
   bool placed = false;                        // the new file is in place all the same
   bool posixRename = true;                    // the file system renames with POSIX semantics
   std::optional<std::uint32_t> readerShares;  // another process reads a.dat, sharing this
+  std::u16string typed;                       // the name as typed, where it is not `file`
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -116,6 +125,22 @@ std::vector<sim::Fault> RenameRefused(Status status, std::optional<std::uint32_t
   return {{"SetFileInformationByHandle", u"a.dat", status, 0, count}};
 }
 
+// An export to an earlier ZOLTMgr.~1.tmp, typed as `typed`, whose write fails.
+ExportCase TypedAs(const char* name, const std::u16string& typed) {
+  return {name,
+          {{"WriteFile", {}, 112, 0}},
+          u"ZOLTMgr.~1.tmp",
+          3,
+          u"Write exported volume settings to " + typed + u" file fail!\n",
+          true,
+          false,
+          0,
+          false,
+          true,
+          {},
+          typed};
+}
+
 const ExportCase kExportCases[] = {
     {"RegistryReadFails",
      {{"RegQueryValueExW", u"RedLevel", 5, 0}},
@@ -123,9 +148,9 @@ const ExportCase kExportCases[] = {
      1,
      u"Get volume settings fail!\n",
      true},
-    {"CreateFails", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 2, kCreateFailed},
+    {"CreateFails", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 112, 0}}, u"a.dat", 2, kCreateFailed},
     {"CreateFailsOverAFile",
-     {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}},
+     {{"CreateFileW", u"ZOLTMgr.~1.tmp", 112, 0}},
      u"a.dat",
      2,
      kCreateFailed,
@@ -146,6 +171,10 @@ const ExportCase kExportCases[] = {
     {"ReplaceFails", RenameRefused(5), u"a.dat", 5, kCloseFailed, true},
     {"MoveFails", RenameRefused(5), u"a.dat", 5, kCloseFailed},
     {"PosixSemanticsRefused", RenameRefused(87, 1), u"a.dat", 0, kExported1, true},
+    {"PosixSemanticsAnIncorrectFunction", RenameRefused(1, 1), u"a.dat", 0, kExported1, true},
+    // A name that a file has, or that a deletion still holds (refused), is passed.
+    {"FirstNameTaken", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 80, 0}}, u"a.dat", 0, kExported1},
+    {"FirstNameRefused", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 0, kExported1},
     {"EveryRenameRefused", RenameRefused(87), u"a.dat", 5, kCloseFailed, true},
     {"ReaderSharingDeletion", {}, u"a.dat", 0, kExported1, true, 0, 0, false, true, 7},
     {"ReaderSharingDeletionNoPosix", {}, u"a.dat", 5, kCloseFailed, true, 0, 0, 0, 0, 7},
@@ -157,6 +186,11 @@ const ExportCase kExportCases[] = {
      3,
      u"Write exported volume settings to ZOLTMgr.~1.tmp file fail!\n",
      true},
+    // However it is typed, Windows forms the name into that of the file, which stays.
+    TypedAs("TargetTypedWithATrailingDot", u"ZOLTMgr.~1.tmp."),
+    TypedAs("TargetTypedWithTrailingSpaces", u"ZOLTMgr.~1.tmp . "),
+    TypedAs("TargetTypedAsItsShortName", u"ZOLTMG~1.TMP"),
+    TypedAs("TargetTypedAsItsStream", u"ZOLTMgr.~1.tmp::$DATA"),
     // Where a direct create of the file would fail, so does the export, before writing.
     {"TargetRefusesTheCreate",
      {{"CreateFileW", u"a.dat", 32, 0}},
@@ -187,7 +221,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const std::filesystem::path target = programDir() / sim::ToUtf8(c.file);
   if (c.existing) WriteBytes(target, earlier);
   if (c.attributes) machine().fileAttributes[target.string()] = c.attributes;
-  machine().posixRename = c.posixRename;
+  if (!c.posixRename) machine().windows = sim::Windows::k10_1511;
   if (c.readerShares) {
     machine().heldElsewhere = {{target.string(), kGenericRead, *c.readerShares}};
   }
@@ -199,7 +233,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
       fault.name = FilePath(sim::ToUtf8(*fault.name).c_str());
     }
   }
-  EXPECT_EQ(ExportVolumeSettings(u"C:", c.file), c.exitCode);
+  EXPECT_EQ(ExportVolumeSettings(u"C:", c.typed.empty() ? c.file : c.typed), c.exitCode);
   EXPECT_EQ(machine().console, c.printed);
   // The file is what it was, or still absent, or the new one; nothing else is left beside it.
   if (c.exitCode == 0 || c.placed) {
@@ -224,33 +258,38 @@ TEST_F(TransferTest, ExportRemovesWhatKilledExportsLeft) {
   std::filesystem::remove(File("ZOLTMgr.~2.tmp"));
   std::filesystem::create_directory(File("ZOLTMgr.~2.tmp"));
   WriteBytes(File("ZOLTMgr.~x.tmp"), Bytes({1}));
-  // A link is removed as itself, never through to what it names.
+  // A link is removed as itself, never through to what it names, and no file is made where one
+  // that leads nowhere points.
   std::filesystem::remove(File("ZOLTMgr.~4.tmp"));
   WriteBytes(File("victim.dat"), Bytes({1}));
   std::filesystem::create_symlink(File("victim.dat"), File("ZOLTMgr.~4.tmp"));
+  std::filesystem::remove(File("ZOLTMgr.~3.tmp"));
+  std::filesystem::create_symlink(File("elsewhere.dat"), File("ZOLTMgr.~3.tmp"));
   UniqueHandle held;
-  ASSERT_EQ(CreateFileW(FilePath("ZOLTMgr.~3.tmp").c_str(), kGenericRead,
+  ASSERT_EQ(CreateFileW(FilePath("ZOLTMgr.~1.tmp").c_str(), kGenericRead,
                         kFileShareRead | kFileShareDelete, kOpenExisting, kFileAttributeNormal,
                         held.put()),
             kErrorSuccess);
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
   EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
-  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~1.tmp")), 2);
-  EXPECT_EQ(machine().calls[FirstCall("CreateFileW", FilePath("ZOLTMgr.~1.tmp"))].arguments,
-            (std::vector<std::uint32_t>{kDelete, 0, kOpenExisting,
-                                        kFileFlagDeleteOnClose | kFileFlagOpenReparsePoint}));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 7);
-  EXPECT_TRUE(std::filesystem::exists(File("ZOLTMgr.~3.tmp")));
+  EXPECT_EQ(machine().CallCount("CreateFileW", FilePath("ZOLTMgr.~5.tmp")), 2);
+  EXPECT_EQ(machine().calls[FirstCall("CreateFileW", FilePath("ZOLTMgr.~5.tmp"))].arguments,
+            (std::vector<std::uint32_t>{kDelete | kFileReadAttributes, 0, kOpenExisting,
+                                        kFileFlagOpenReparsePoint}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 8);
+  EXPECT_TRUE(std::filesystem::exists(File("ZOLTMgr.~1.tmp")));
   EXPECT_TRUE(std::filesystem::is_symlink(File("ZOLTMgr.~4.tmp")));
   EXPECT_EQ(ReadBytes(File("victim.dat")), Bytes({1}));
+  EXPECT_FALSE(std::filesystem::exists(File("elsewhere.dat")));
 }
 
 struct LinkCase {
   const char* name;
   std::vector<sim::Fault> faults;
   int exitCode;
-  std::u16string renamedTo;  // how the rename names the linked file's volume
-  bool dangling = false;     // the linked file is missing
+  std::u16string renamedTo;      // how the rename names the linked file's volume
+  bool dangling = false;         // the linked file is missing
+  std::uint32_t attributes = 0;  // of the linked file
 };
 
 const LinkCase kLinkCases[] = {
@@ -262,6 +301,7 @@ const LinkCase kLinkCases[] = {
      u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1/"},
     {"NoFinalPath", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, 2},
     {"Dangling", {}, 2, u"", true},
+    {"ToAHiddenFile", {}, 2, u"", false, kFileAttributeHidden},
 };
 
 class LinkTest : public TransferTest, public ::testing::WithParamInterface<LinkCase> {};
@@ -272,6 +312,7 @@ TEST_P(LinkTest, ExportWritesThroughALink) {
   std::filesystem::create_directory(programDir() / "real");
   const std::filesystem::path linked = programDir() / "real" / "b.dat";
   if (!c.dangling) WriteBytes(linked, Bytes({1}));
+  if (c.attributes) machine().fileAttributes[linked.string()] = c.attributes;
   std::filesystem::create_symlink(linked, File("a.dat"));
   machine().faults = c.faults;
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), c.exitCode);
@@ -291,6 +332,36 @@ TEST_P(LinkTest, ExportWritesThroughALink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, LinkTest, ::testing::ValuesIn(kLinkCases), CaseName());
+
+class SystemTest : public TransferTest, public ::testing::WithParamInterface<SystemCase> {};
+
+// Every Windows on every file system: an export over an earlier file, and its import.
+TEST_P(SystemTest, ExportsOverAFileAndImportsItBack) {
+  machine().windows = GetParam().windows;
+  machine().fileSystem = GetParam().fileSystem;
+  WriteBytes(File("a.dat"), std::vector<std::uint8_t>(134, 0xEE));
+  EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+  EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
+  ASSERT_EQ(ImportVolumeSettings(u"D:", u"a.dat"), 0);
+  EXPECT_EQ(machine().registry.FindKey(kKeyD)->values, machine().registry.FindKey(kKeyC)->values);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programDir()), {}), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, SystemTest, ::testing::ValuesIn(EverySystem()), CaseName());
+
+// A failed export's file goes at once where Windows deletes with POSIX semantics; elsewhere a
+// reader that holds it keeps its name taken, and the next export takes the next name.
+TEST_F(TransferTest, ExportPassesANameThatADeletionHolds) {
+  for (const auto windows : {sim::Windows::k11, sim::Windows::k10_1607}) {
+    machine().windows = windows;
+    machine().heldElsewhere = {{File("ZOLTMgr.~1.tmp").string(), kGenericRead, 7}};
+    machine().faults = {{"WriteFile", {}, 112, 0, 1}};
+    EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 3);
+    EXPECT_EQ(std::filesystem::exists(File("ZOLTMgr.~1.tmp")), windows == sim::Windows::k10_1607);
+    EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), 0);
+    EXPECT_EQ(ReadBytes(File("a.dat")), kExported);
+  }
+}
 
 TEST_F(TransferTest, FailedExportLeavesAnExistingFileAlone) {
   WriteBytes(File("a.dat"), Bytes({1, 2, 3}));
@@ -437,6 +508,11 @@ const LockCase kLockCases[] = {
     {"ImportNamespaceGone", false, {}, kNamespaceGone, 4, true, true, kAdminsNamespace, 1000},
     {"ImportOutsideTheBoundary", false, {}, {}, 4, true, false},
     {"ExportNamespaceRefused", true, {}, {{"CreatePrivateNamespaceW", {}, 5, 0}}, 1},
+    {"ExportSecurityUnmade",
+     true,
+     {},
+     {{"ConvertStringSecurityDescriptorToSecurityDescriptorW", {}, 8, 0}},
+     1},
     {"ExportBoundaryRefused", true, {}, {{"AddSIDToBoundaryDescriptor", {}, 8, 0}}, 1},
     {"ImportNameTakenByAnEvent", false, kAnEvent, {}, 4, false},
     {"ImportNameRefusingAll", false, kRefusingAll, {}, 4, false},
@@ -521,6 +597,11 @@ TEST_F(TransferTest, LinesAreNeverCut) {
   machine().consoleOutput = false;
   EXPECT_EQ(ImportVolumeSettings(u"C:", name), 1);
   EXPECT_EQ(machine().console, u"Open imported volume settings ??%s.dat file fail!\n");
+  // A print that fails writes none of its line, and the operation's exit code stands.
+  machine().console.clear();
+  machine().faults = {{"wprintf", {}, 5, 0}};
+  EXPECT_EQ(ImportVolumeSettings(u"C:", name), 1);
+  EXPECT_EQ(machine().console, u"");
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -89,4 +91,23 @@ inline void SetSettingsValues(sim::Machine& machine, const std::u16string& key,
   machine.registry.SetValue(key, u"RedLevel", kRegQword, LittleEndian(red, 8));
   machine.registry.SetValue(key, u"GreenLevel", kRegQword, LittleEndian(green, 8));
   machine.registry.SetValue(key, u"ExclusionList", kRegMultiSz, std::move(list));
+}
+
+struct SystemCase {
+  std::string name;
+  sim::Windows windows;
+  sim::FileSystem fileSystem;
+};
+
+// Every Windows on every file system that it has, named "Windows10_1607OnNTFS" and so on.
+inline std::vector<SystemCase> EverySystem() {
+  std::vector<SystemCase> cases;
+  for (const auto& [windows, fileSystem] : sim::EveryPair()) {
+    std::string name =
+        "Windows" + std::string(sim::NameOf(windows)) + "On" + std::string(sim::NameOf(fileSystem));
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    cases.push_back({name, windows, fileSystem});
+  }
+  return cases;
 }
