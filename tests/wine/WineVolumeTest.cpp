@@ -300,6 +300,56 @@ TEST_F(WineVolumeTest, ExportFailsWhereACreateWould) {
   }
 }
 
+// The Linux path of what this test reaches as `path` under Wine.
+std::u16string UnixPath(const std::filesystem::path& path) {
+  using Function = char*(__cdecl*)(const wchar_t*);
+  const auto convert = reinterpret_cast<Function>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* unix = convert ? convert(path.c_str()) : nullptr;
+  const std::string text = unix ? unix : "";
+  HeapFree(GetProcessHeap(), 0, unix);
+  return std::u16string(text.begin(), text.end());
+}
+
+// Runs a Linux shell script; Wine neither waits for a Linux program nor tells its exit code,
+// which comes through a file.
+int RunShell(const std::u16string& script, std::vector<std::u16string> arguments) {
+  const TempDir scratch;
+  arguments.insert(arguments.begin(),
+                   {u"-c", u"(" + script + u"); echo $? >\"$0.part\"; mv \"$0.part\" \"$0\"",
+                    UnixPath(scratch.path()) + u"/exit"});
+  RunProcess(L"Z:\\bin\\sh", arguments);
+  for (int i = 0; i < 600 && !std::filesystem::exists(scratch.path() / "exit"); ++i) Sleep(50);
+  const std::vector<std::uint8_t> code = ReadBytes(scratch.path() / "exit");
+  return code.empty() ? -1 : std::atoi(std::string(code.begin(), code.end()).c_str());
+}
+
+// A name typed with a trailing dot or space is the file that it forms, which a failed export
+// keeps (its file-size limit is 0).
+TEST_F(WineVolumeTest, FailedExportKeepsTheFileThatTheTypedNameIs) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  const std::u16string limited =
+      u"ulimit -f 0; trap '' XFSZ; exec /usr/lib/wine/wine64 \"$@\" >/dev/null 2>&1";
+  for (const char16_t* typed : {u"ZOLTMgr.~1.tmp.", u"ZOLTMgr.~1.tmp "}) {
+    WriteBytes(File("ZOLTMgr.~1.tmp"), {7});
+    EXPECT_EQ(RunShell(limited, {program_.u16string(), u"-export", u"T:", typed}), 3);
+    EXPECT_EQ(ReadBytes(File("ZOLTMgr.~1.tmp")), std::vector<std::uint8_t>{7});
+    EXPECT_EQ(FilesIn(dir_.path()), 2u);
+  }
+}
+
+// A link to nothing of a replacement's name is a name taken: nothing is made where it points.
+TEST_F(WineVolumeTest, ExportCreatesNothingThroughALinkToNothing) {
+  SetSettings(kKeyT, 1, 0x0102030405060708, 16, 32, 48, kList);
+  const TempDir elsewhere;
+  ASSERT_EQ(RunShell(u"ln -s \"$1\"/gone.dat \"$2\"",
+                     {UnixPath(elsewhere.path()), UnixPath(File("ZOLTMgr.~1.tmp"))}),
+            0);
+  EXPECT_EQ(Run({u"-export", u"T:", u"t.dat"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(File("t.dat")), kExportedT);
+  EXPECT_EQ(FilesIn(elsewhere.path()), 0u);
+}
+
 // Two imports started while another run holds the lock wait for it, then take turns: the volume
 // holds one file's values, whole.
 TEST_F(WineVolumeTest, RunsTakeTurnsAtTheRegistry) {
