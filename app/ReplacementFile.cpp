@@ -72,16 +72,27 @@ Status DeleteThroughHandle(Handle file) {
   return SetFileInformationByHandle(file, kFileDispositionInfo, &plain, sizeof(plain));
 }
 
-// The full path of `path` as Windows forms it for every file call.
-Status FullPathName(const std::u16string& path, std::u16string* full) {
-  std::u16string formed(kMaxPath, u'\0');
+// The path that `call` writes into the room of the longest path, which it is given with its size
+// and reports the length of.
+template <typename Call>
+Status PathFrom(Call call, std::u16string* path) {
+  std::u16string found(kMaxPath, u'\0');
   std::uint32_t length = 0;
-  Status status = GetFullPathNameW(path.c_str(), kMaxPath, formed.data(), &length);
+  Status status = call(found.data(), kMaxPath, &length);
   if (status == kErrorSuccess && length >= kMaxPath) status = kErrorFilenameExcedRange;
   if (status != kErrorSuccess) return status;
-  formed.resize(length);
-  *full = formed;
+  found.resize(length);
+  *path = found;
   return kErrorSuccess;
+}
+
+// The full path of `path` as Windows forms it for every file call.
+Status FullPathName(const std::u16string& path, std::u16string* full) {
+  return PathFrom(
+      [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
+        return GetFullPathNameW(path.c_str(), size, buffer, length);
+      },
+      full);
 }
 
 // The full path of the open file behind a link: with its drive letter where the mount manager
@@ -92,12 +103,13 @@ Status FinalPath(Handle file, std::u16string* path) {
       {kVolumeNameDos, u""}, {kVolumeNameGuid, u""}, {kVolumeNameNt, u"\\\\?\\GLOBALROOT"}};
   Status status = kErrorSuccess;
   for (const auto& [flags, prefix] : kForms) {
-    std::u16string found(kMaxPath, u'\0');
-    std::uint32_t length = 0;
-    status = GetFinalPathNameByHandleW(file, found.data(), kMaxPath, flags, &length);
-    if (status == kErrorSuccess && length >= kMaxPath) status = kErrorFilenameExcedRange;
+    std::u16string found;
+    status = PathFrom(
+        [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
+          return GetFinalPathNameByHandleW(file, buffer, size, flags, length);
+        },
+        &found);
     if (status == kErrorSuccess) {
-      found.resize(length);
       *path = std::u16string(prefix) + found;
       return status;
     }
@@ -213,8 +225,17 @@ Status ReplacementFile::FindTarget() {
   if (information.FileAttributes & (kFileAttributeHidden | kFileAttributeSystem)) {
     return kErrorAccessDenied;
   }
-  // Every other target keeps its path as formed: a final path is not to be had on every volume.
+  // Every other target keeps its path as formed (a final path is not to be had on every volume),
+  // but in its long form: renamed over the file by its 8.3 name, the new file would have that
+  // name for its own.
   if (link && (status = FinalPath(existing.get(), &target_))) return status;
+  if (!link) {
+    std::u16string longName;
+    const auto longForm = [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
+      return GetLongPathNameW(target_.c_str(), buffer, size, length);
+    };
+    if (PathFrom(longForm, &longName) == kErrorSuccess) target_ = longName;
+  }
   FileIdentity identity;
   if ((status = ReadFileIdentity(existing.get(), identityWay_, &identity))) return status;
   targetIdentity_ = identity;

@@ -416,10 +416,19 @@ Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view 
       if (!(holder.share & kFileShareDelete)) return kErrorSharingViolation;
     }
   }
+  // A name given as another file's 8.3 name replaces that file, and becomes the new file's own.
+  const std::u16string full = FullPath(name);
+  const std::u16string given = full.substr(full.find_last_of(u"\\/") + 1);
+  const std::string folder = to.substr(0, to.find_last_of('/') + 1);
+  const std::string named =
+      given.find(u':') == std::u16string::npos && sim::ToUtf8(given) != to.substr(folder.size())
+          ? folder + sim::ToUtf8(given)
+          : to;
   const std::string real = RealPath(file);
   if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+  if (named != to && ::rename(to.c_str(), named.c_str()) != 0) return FromErrno(errno);
   file.path = std::u16string(name);
-  file.linux = to;
+  file.linux = named;
   // The attributes go with the file, and those of the file it replaced with that file.
   auto& attributes = TheMachine().fileAttributes;
   const auto moved = attributes.extract(real);
@@ -448,7 +457,8 @@ Status GetFileInformationByHandleEx(Handle file, std::uint32_t fileInformationCl
     case kFileAttributeTagInfo: {
       const bool basic = fileInformationClass == kFileBasicInfo;
       if (!basic && system.attributeTag) return system.attributeTag;
-      if (size < (basic ? sizeof(FileBasicInfo) : sizeof(FileAttributeTagInfo))) return kErrorBadLength;
+      if (size < (basic ? sizeof(FileBasicInfo) : sizeof(FileAttributeTagInfo)))
+        return kErrorBadLength;
       if (!MayReadAttributes(*object)) return kErrorAccessDenied;
       if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
       const FileAttributeTagInfo attributes = AttributesOf(info, RealPath(*object));
