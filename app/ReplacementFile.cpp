@@ -102,15 +102,15 @@ Status FinalPath(Handle file, std::u16string* path) {
   constexpr std::pair<std::uint32_t, std::u16string_view> kForms[] = {
       {kVolumeNameDos, u""}, {kVolumeNameGuid, u""}, {kVolumeNameNt, u"\\\\?\\GLOBALROOT"}};
   Status status = kErrorSuccess;
-  for (const auto& [flags, prefix] : kForms) {
+  for (const auto& form : kForms) {
     std::u16string found;
     status = PathFrom(
         [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
-          return GetFinalPathNameByHandleW(file, buffer, size, flags, length);
+          return GetFinalPathNameByHandleW(file, buffer, size, form.first, length);
         },
         &found);
     if (status == kErrorSuccess) {
-      *path = std::u16string(prefix) + found;
+      *path = std::u16string(form.second) + found;
       return status;
     }
   }
