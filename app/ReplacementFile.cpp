@@ -228,8 +228,9 @@ Status ReplacementFile::FindTarget() {
   // Every other target keeps its path as formed (a final path is not to be had on every volume),
   // but in its long form: renamed over the file by its 8.3 name, the new file would have that
   // name for its own.
-  if (link && (status = FinalPath(existing.get(), &target_))) return status;
-  if (!link) {
+  if (link) {
+    if ((status = FinalPath(existing.get(), &target_))) return status;
+  } else {
     std::u16string longName;
     const auto longForm = [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
       return GetLongPathNameW(target_.c_str(), buffer, size, length);

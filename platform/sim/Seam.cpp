@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/sim/Text.h"
-
 namespace platform::seam {
 
 std::u16string PathOf(void* handle) {
