@@ -117,6 +117,45 @@ def deb_place(package, version):
     return deb_places()[f"{package}_{version.split(':')[-1]}_{arch}.deb"]
 
 
+# GCC's copyright file is prose, not machine-readable: the licences that it states for what the
+# mingw-w64 packages of GCC ship (the compiler, the runtime libraries with their exception, and in
+# the C compiler's, libquadmath), each with the words that state it, which must stand in the file.
+GCC_DECLARED = {
+    GXX: [("GPL-3.0-or-later",
+           "GCC is free software; you can redistribute it and/or modify it under\n"
+           "the terms of the GNU General Public License as published by the Free\n"
+           "Software Foundation; either version 3, or (at your option) any later"),
+          ("GPL-3.0-or-later WITH GCC-exception-3.1", "GCC RUNTIME LIBRARY EXCEPTION")],
+}
+GCC_DECLARED[GCC] = GCC_DECLARED[GXX] + [
+    ("LGPL-2.0-or-later", "libquadmath/*.[hc]:")]
+
+
+def declared(package):
+    """The whole licence expression of a package's copyright file, its authors' statement."""
+    terms = []
+    if package in GCC_DECLARED:
+        with open(GCC_COPYRIGHT, encoding="utf-8") as f:
+            text = f.read()
+        for term, words in GCC_DECLARED[package]:
+            if words not in text:
+                fail(f"{GCC_COPYRIGHT} no longer says {words!r}: look its licences up again")
+            terms.append(term)
+    else:
+        for paragraph in copyright_file(COPYRIGHT.format(package)).all_files_paragraphs():
+            synopsis = paragraph.license.synopsis.strip()
+            names = re.split(r"\s+(?:and|or)\s+", synopsis)
+            joined = " OR " if re.search(r"\sor\s", synopsis) else " AND "
+            term = joined.join(map(spdx, names))
+            terms.append(f"({term})" if " OR " in term else term)
+    unique = []
+    for term in terms:
+        for single in term.split(" AND ") if "(" not in term else [term]:
+            if single not in unique:
+                unique.append(single)
+    return " AND ".join(unique)
+
+
 def upstream_version(package):
     return gcc_version() if PACKAGES[package]["upstream"] == "gcc" else \
         dpkg(package, "Version").split("-")[0]

@@ -223,6 +223,21 @@ def classify(path, member):
 IMPORT_DEFINITIONS = "mingw-w64-crt/lib-common/{}.def"
 
 
+def stub_stem(path):
+    """The DLL, without its extension, that an import library's stubs bind to: libkernel32.a's
+    are KERNEL32's."""
+    return re.sub(r"^lib|\.a$", "", os.path.basename(path))
+
+
+def import_stubs(map_path):
+    """{import library: how many of its stubs are linked}."""
+    found = {}
+    for path, member in linked(map_path):
+        if member and IMPORT_STUB.match(member):
+            found[path] = found.get(path, 0) + 1
+    return found
+
+
 @functools.lru_cache(maxsize=None)
 def requirements(map_path):
     """({part name: {notice key: (notice, [labels])}}, in the order of PARTS, the licence
@@ -241,12 +256,13 @@ def requirements(map_path):
         for notice in notices:
             needed[part["name"]].setdefault(notice.key, (notice, []))[1].append(label)
             by_file.setdefault(path, {})[notice.key] = notice
-    for path, _ in files:
-        # A file of stubs alone: the notice of the definitions that they were made from.
-        if path not in by_file:
-            stem = re.sub(r"^lib|\.a$", "", os.path.basename(path))
-            notice = paragraph_notice(files_paragraph(IMPORT_DEFINITIONS.format(stem)))
-            by_file[path] = {notice.key: notice}
+    # The import libraries' stubs: the notice of the definitions that they were made from, for
+    # each archive whose stubs are linked.
+    for path, stubs in sorted(import_stubs(map_path).items()):
+        notice = paragraph_notice(files_paragraph(IMPORT_DEFINITIONS.format(stub_stem(path))))
+        label = f"{os.path.basename(path)} ({stubs} import stubs)"
+        needed[PARTS[0]["name"]].setdefault(notice.key, (notice, []))[1].append(label)
+        by_file.setdefault(path, {})[notice.key] = notice
     for part in PARTS:
         if part["name"] in used:
             for header in part.get("headers", []):

@@ -9,8 +9,9 @@ import re
 import urllib.parse
 import uuid
 
-from thirdparty.debian import GXX, PACKAGES, deb_place, dpkg, fail, upstream_version
-from thirdparty.linkmap import Notice, PARTS, classify, expression, graph, linked, requirements
+from thirdparty.debian import GXX, PACKAGES, deb_place, declared, dpkg, fail, upstream_version
+from thirdparty.linkmap import (
+    Notice, PARTS, classify, expression, graph, import_stubs, linked, requirements, stub_stem)
 
 
 # The scripts folder.
@@ -26,30 +27,52 @@ def hashes(path, algorithms=("SHA-256", "SHA-512")):
             for a in algorithms]
 
 
-def file_properties(name, executable, archive, structured):
-    """The properties that BSI TR-03183-2 asks of a component that is a file: one file name."""
-    return [{"name": "bsi:component:filename", "value": name},
-            {"name": "bsi:component:executable",
+def kind(executable, archive, structured):
+    """What BSI's taxonomy asks of every component, once each: whether it is executable, an
+    archive, and structured (an archive that lists what it holds)."""
+    return [{"name": "bsi:component:executable",
              "value": "executable" if executable else "non-executable"},
             {"name": "bsi:component:archive", "value": "archive" if archive else "no archive"},
             {"name": "bsi:component:structured",
              "value": "structured" if structured else "unstructured"}]
 
 
+def file_properties(name, executable, archive, structured):
+    """A component that is a file: its one file name, and its kind."""
+    return [{"name": "bsi:component:filename", "value": name}] + \
+        kind(executable, archive, structured)
+
+
+# A package, a source package or a runtime part is what its files are: archives of object files
+# that list their members. Windows, like the exe and its DLLs, is executable code that lists none.
+PACKAGED = kind(False, True, True)
+SYSTEM = kind(True, False, False)
+
+
 def licence(expression_text, acknowledgement):
     return [{"expression": expression_text, "acknowledgement": acknowledgement}]
 
 
-# A purl's subpath is always a path within the package that the purl names: a file's path in a
-# .deb, a folder of an upstream project's sources.
+def licences(declared_text, concluded_text):
+    """What the component's authors declare, and what is concluded of what is distributed."""
+    return licence(declared_text, "declared") + licence(concluded_text, "concluded")
+
+
+# A purl as the purl specification writes it: each segment percent-encoded but for letters,
+# digits and ".-_~" (so "g++" is "g%2B%2B"); a subpath's "/" stays. A purl's subpath is always a
+# path within the package that the purl names: a file's path in a .deb, a folder of an upstream
+# project's sources.
+def segment(text):
+    return urllib.parse.quote(text, safe="")
+
+
 def deb_purl(package, version, arch, path=None):
-    quoted = urllib.parse.quote(version, safe="")
-    result = f"pkg:deb/debian/{package}@{quoted}?arch={arch}&distro=debian-12"
+    result = f"pkg:deb/debian/{segment(package)}@{segment(version)}?arch={arch}&distro=debian-12"
     return result + ("#" + urllib.parse.quote(path, safe="/") if path else "")
 
 
 def upstream_purl(project, version, folder):
-    return (f"pkg:generic/{project}@{urllib.parse.quote(version, safe='')}#"
+    return (f"pkg:generic/{segment(project)}@{segment(version)}#"
             + urllib.parse.quote(folder, safe="/"))
 
 
@@ -88,6 +111,7 @@ def runtime_components(map_path):
                                       part["subpath"]),
                 "licenses": licence(expression(n for n, _ in needed[part["name"]].values()),
                                     "concluded"),
+                "properties": PACKAGED,
                 "components": [{
                     "type": "file", "bom-ref": f"{ref}:{os.path.basename(path)}",
                     "name": os.path.basename(path), **made, "version": version,
@@ -111,18 +135,24 @@ def runtime_components(map_path):
                            "by its purl and version, its .deb by the place and SHA-256 that "
                            "apt's lists give.",
             "purl": deb_purl(package, version, arch),
-            # What the package's copyright file, its authors' statement, says of these parts.
-            "licenses": licence(expression(
+            # What the package's copyright file, its authors' statement, says of all that it
+            # holds; what is concluded of the parts that the exe takes of it.
+            "licenses": licences(declared(package), expression(
                 n for part in PARTS if part["name"] in needed and part["package"] == package
-                for n, _ in needed[part["name"]].values()), "declared"),
+                for n, _ in needed[part["name"]].values())),
+            "properties": PACKAGED,
             "externalReferences": [
                 {"type": "distribution", "url": url,
                  "hashes": [{"alg": "SHA-256", "content": sha256}]},
                 {"type": "source-distribution", "url": dsc}],
+            # The source packages that it was built from, made by the same upstream project;
+            # Debian's copyright file of a binary package is its source package's.
             "pedigree": {"ancestors": [{"type": "library",
                                         "bom-ref": f"package:{package}:source:{name}",
-                                        "name": name, "version": v, "supplier": debian,
-                                        "purl": deb_purl(name, v, "source")}
+                                        "name": name, "version": v, **made,
+                                        "purl": deb_purl(name, v, "source"),
+                                        "licenses": licence(declared(package), "declared"),
+                                        "properties": PACKAGED}
                                        for name, v in ancestors]},
             "components": parts,
         })
@@ -130,29 +160,38 @@ def runtime_components(map_path):
 
 
 MICROSOFT = {"name": "Microsoft Corporation", "url": ["https://www.microsoft.com/"]}
-# The Windows that the manifest names, 7 to 11.
-WINDOWS_VERSIONS = "6.1 to 10.0 (Windows 7 to 11)"
+# The lowest Windows that the manifest names, 7; it names every later one up to 11.
+WINDOWS_VERSION = "6.1"
+# Windows' licence terms, which the notices cannot hold: it is not delivered.
+WINDOWS_LICENCE = "LicenseRef-Microsoft-Software-License-Terms"
 
 
 def windows_component(exe):
     """The first level of dependencies outside the delivery: Windows, and the DLLs that the exe
-    imports, as its import table names them. They have no hash (each Windows has its own), no
-    SPDX licence and no purl."""
+    imports, as its import table names them. They have no hash (each Windows has its own) and no
+    SPDX licence. Each has a purl of type generic in Microsoft's namespace, which names the DLL
+    as a file the way the import table does; a CPE names products, and Microsoft's DLLs are none
+    of their own."""
     import pefile  # Debian's python3-pefile
 
     pe = pefile.PE(exe, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
     dlls = sorted(entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT)
-    made = {"supplier": MICROSOFT, "manufacturer": MICROSOFT, "version": WINDOWS_VERSIONS}
+    made = {"supplier": MICROSOFT, "manufacturer": MICROSOFT, "version": WINDOWS_VERSION,
+            "licenses": licence(WINDOWS_LICENCE, "declared")}
     return {
         "type": "operating-system", "bom-ref": "windows", "name": "Windows", **made,
         "cpe": "cpe:2.3:o:microsoft:windows:-:*:*:*:*:*:*:*",
-        "description": "Not delivered: the system that ZOLTMgr.exe runs on, of which it imports "
-                       "the DLLs below, from System32.",
+        "purl": f"pkg:generic/microsoft/windows@{WINDOWS_VERSION}",
+        "description": "Not delivered: the system that ZOLTMgr.exe runs on, Windows 7 (6.1) or "
+                       "any later one up to 11, of which it imports the DLLs below, from "
+                       "System32.",
+        "properties": SYSTEM,
         "components": [{
             "type": "library", "bom-ref": f"windows:{dll}", "name": dll, **made,
+            "purl": f"pkg:generic/microsoft/{segment(dll)}@{WINDOWS_VERSION}",
             "description": "Imported by ZOLTMgr.exe; part of every Windows that it runs on.",
-            "properties": file_properties(dll, True, False, True),
+            "properties": file_properties(dll, True, False, False),
         } for dll in dlls],
     }
 
@@ -168,14 +207,23 @@ def security_contact():
     return None if value in ("", "none yet") else value
 
 
+def email(contact):
+    """The address of a contact that is an e-mail address (plain or as a mailto: URL), else None."""
+    address = contact[len("mailto:"):] if contact.startswith("mailto:") else contact
+    return address if re.fullmatch(r"[^@\s:/]+@[^@\s:/]+", address) else None
+
+
 def entity(name, url, contact):
+    """An organisation: its web site, and where to report a vulnerability to it, an e-mail
+    address as its contact or a URL among its URLs."""
     result = {"name": name}
-    if url:
-        result["url"] = [url]
-    if contact:
-        result["contact"] = [{"name": f"{name}, security",
-                              **({"email": contact} if "@" in contact and ":" not in contact
-                                 else {})}]
+    urls = [url] if url else []
+    if contact and email(contact):
+        result["contact"] = [{"name": f"{name}, security", "email": email(contact)}]
+    elif contact and contact not in urls:
+        urls.append(contact)
+    if urls:
+        result["url"] = urls
     return result
 
 
@@ -198,7 +246,7 @@ def makers():
 
 
 def contact_url(contact):
-    return contact if ":" in contact else "mailto:" + contact
+    return "mailto:" + email(contact) if email(contact) else contact
 
 
 # The tools whose versions shape the released bytes, by their Debian packages.
@@ -223,9 +271,14 @@ def sbom(out, version, exe, msi, archive, product_code, upgrade_code, map_path):
               "description": "ZOLTMgr's SBOM generator", "supplier": {"name": PROJECT}}]
     tools += [{"type": "application", "name": package, "version": dpkg(package, "Version"),
                "supplier": {"name": "Debian"}} for package in TOOLS]
-    # Its makers made it; the publisher supplies (and signs) it.
+    # Where its sources and its deployable form are to be had, where the publisher says.
+    places = (("source-distribution", "ZOLT_SOURCE_URL"), ("distribution", "ZOLT_DOWNLOAD_URL"))
+    references += [{"type": place, "url": os.environ[variable]} for place, variable in places
+                   if os.environ.get(variable)]
+    # Its makers made it, under the licence that LICENSE gives; the publisher supplies (and
+    # signs) it; what its bytes hold is its own code and the runtime linked into it.
     product = {"supplier": supplier, "manufacturer": maker, "version": version,
-               "licenses": licence(whole, "concluded"),
+               "licenses": licences("MIT", whole),
                **({"externalReferences": references} if references else {})}
     delivered = [{
         "type": "application", "bom-ref": "ZOLTMgr-exe", "name": "ZOLTMgr.exe", **product,
@@ -245,24 +298,32 @@ def sbom(out, version, exe, msi, archive, product_code, upgrade_code, map_path):
         "description": "ZOLTMgr, as its Windows Installer package installs it", **product,
         "purl": f"pkg:generic/zoltmgr@{version}?file_name={os.path.basename(msi)}",
         "hashes": hashes(msi),
-        "properties": [{"name": "ProductCode", "value": product_code},
-                       {"name": "UpgradeCode", "value": upgrade_code}] +
+        "properties": [{"name": "zoltmgr:msi:ProductCode", "value": product_code},
+                       {"name": "zoltmgr:msi:UpgradeCode", "value": upgrade_code}] +
                       file_properties(os.path.basename(msi), False, True, True),
     }
     components = delivered + runtime + [windows]
 
     # Every component's entry; only the product's and the runtime's are known to be complete,
-    # from the linker's map and the exe's import table.
+    # from the linker's map and the exe's import table: each part's calls into other parts, and
+    # the DLLs that the import stubs among its files bind to.
     depends = {r: [] for r in all_refs(product_component, components)}
     depends["ZOLTMgr-msi"] = depends["ZOLTMgr-zip"] = ["ZOLTMgr-exe"]
     depends["ZOLTMgr-exe"] = sorted(ref.values()) + [c["bom-ref"] for c in windows["components"]]
+    dlls = {c["name"].lower(): c["bom-ref"] for c in windows["components"]}
     for name in ref:
         depends[ref[name]] = sorted(ref[b] for a, b in edges if a == name and b)
+    for path in import_stubs(map_path):
+        dll = dlls.get(stub_stem(path).lower() + ".dll")
+        if dll is None:
+            fail(f"{path}'s stubs are linked, but the exe imports no {stub_stem(path)}.dll")
+        part = ref[PARTS[0]["name"]]  # the stubs are the mingw-w64 runtime's
+        depends[part] = sorted(set(depends[part]) | {dll})
     known = ["ZOLTMgr-msi", "ZOLTMgr-zip", "ZOLTMgr-exe"] + list(ref.values())
     bom = {
-        "$schema": "http://cyclonedx.org/schema/bom-1.6.schema.json",
+        "$schema": "http://cyclonedx.org/schema/bom-1.7.schema.json",
         "bomFormat": "CycloneDX",
-        "specVersion": "1.6",
+        "specVersion": "1.7",
         "version": 1,
         "metadata": {
             "timestamp": when.strftime("%Y-%m-%dT%H:%M:%SZ"),
@@ -272,7 +333,8 @@ def sbom(out, version, exe, msi, archive, product_code, upgrade_code, map_path):
             "authors": [{k: v for k, v in supplier.get("contact", [{}])[0].items()
                          if k == "email"} | {"name": supplier["name"]}],
             "supplier": supplier,
-            "manufacturer": maker,
+            # Who made this BOM: whoever made the release.
+            "manufacturer": supplier,
             "component": product_component,
         },
         "components": components,
