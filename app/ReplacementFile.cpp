@@ -122,7 +122,7 @@ Status FinalPath(Handle file, std::u16string* path) {
 ReplacementFile::ReplacementFile(std::u16string target) : target_(std::move(target)) {}
 
 ReplacementFile::~ReplacementFile() {
-  if (placed_ || !file_.get()) return;
+  if (placed_ || kept_ || !file_.get()) return;
   // Deleted as it closes, through the handle that no other writer could share: no other file
   // of that name can be hit.
   static_cast<void>(DeleteThroughHandle(file_.get()));
@@ -278,7 +278,36 @@ Status ReplacementFile::Commit() {
     Sleep(kRenamePauseMilliseconds);
     status = Rename();
   }
-  if (status != kErrorSuccess) return status;
+  if (status != kErrorSuccess) {
+    switch (WhereItIs()) {
+      case Place::kElsewhere:
+        return status;
+      case Place::kUnknown:
+        kept_ = true;
+        return status;
+      case Place::kInPlace:
+        break;
+    }
+  }
   placed_ = true;
   return file_.Close();
+}
+
+ReplacementFile::Place ReplacementFile::WhereItIs() {
+  FileIdentity replacement;
+  if (ReadFileIdentity(file_.get(), identityWay_, &replacement) != kErrorSuccess) {
+    return Place::kUnknown;
+  }
+  // Attributes alone, which no sharing refuses; the name itself, never a link's file.
+  UniqueHandle target;
+  const Status opened = CreateFileW(target_.c_str(), kFileReadAttributes,
+                                    kFileShareRead | kFileShareWrite | kFileShareDelete,
+                                    kOpenExisting, kFileFlagOpenReparsePoint, target.put());
+  if (opened == kErrorFileNotFound) return Place::kElsewhere;
+  FileIdentity found;
+  if (opened != kErrorSuccess ||
+      ReadFileIdentity(target.get(), identityWay_, &found) != kErrorSuccess) {
+    return Place::kUnknown;
+  }
+  return found == replacement ? Place::kInPlace : Place::kElsewhere;
 }

@@ -48,7 +48,10 @@ class ReplacementFile {
   // files. Where the file system offers POSIX semantics, a reader that shares deletion keeps
   // its handle to the old file and does not hold the rename up; any other handle to the target
   // refuses it (a virus scanner or an indexer, for a moment), and it is tried again for about
-  // two seconds. Answers the first status that is not 0.
+  // two seconds. Answers the first status that is not 0. A rename that answered a failure may
+  // still have taken effect (its reply lost on a share): the target is then looked at, and a
+  // replacement that holds the target's name is in place; one whose place cannot be told is
+  // kept, never deleted, lest the deletion take the target's new content with it.
   platform::Status Commit();
 
  private:
@@ -58,11 +61,15 @@ class ReplacementFile {
   void RemoveLeftovers(const std::u16string& directory);
   // One rename of the open replacement over the target.
   platform::Status Rename();
+  // After a rename that answered a failure: whether the target is now the replacement.
+  enum class Place { kElsewhere, kInPlace, kUnknown };
+  Place WhereItIs();
 
   std::u16string target_;
   std::optional<FileIdentity> targetIdentity_;  // while the target exists
   FileIdentity::Way identityWay_ = FileIdentity::Way::kUnknown;
   KFile file_;
   bool placed_ = false;         // the replacement has taken the target's place
+  bool kept_ = false;           // where it is cannot be told: it stays
   bool posixSemantics_ = true;  // until the file system refuses them
 };

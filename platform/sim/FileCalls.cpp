@@ -508,20 +508,13 @@ Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInfo
   return kErrorSuccess;
 }
 
-Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
-                                  const void* fileInformation, std::uint32_t size) {
+namespace {
+
+// The rename or deletion itself, once the call has been entered.
+Status SetInformation(Handle file, std::uint32_t fileInformationClass, const void* fileInformation,
+                      std::uint32_t size, bool rename, bool whole, const std::u16string& name) {
   Machine& machine = TheMachine();
-  const bool rename =
-      fileInformationClass == kFileRenameInfo || fileInformationClass == kFileRenameInfoEx;
   const auto* renameTo = static_cast<const FileRenameInfo*>(fileInformation);
-  const bool whole = size >= sizeof(FileRenameInfo) &&
-                     size >= offsetof(FileRenameInfo, FileName) + renameTo->FileNameLength;
-  const std::u16string name =
-      rename && whole ? std::u16string(renameTo->FileName, renameTo->FileNameLength / 2) : u"";
-  if (Status status = machine.Enter("SetFileInformationByHandle", rename ? name : PathOf(file),
-                                    {fileInformationClass, size})) {
-    return status;
-  }
   Machine::OpenObject* object = FileOf(file);
   if (!object) return kErrorInvalidHandle;
   const sim::Answers& system = machine.System();
@@ -562,6 +555,26 @@ Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClas
       reinterpret_cast<std::uintptr_t>(file), *object, name,
       (flags & kFileRenameFlagReplaceIfExists) != 0,
       fileInformationClass == kFileRenameInfoEx && (flags & kFileRenameFlagPosixSemantics) != 0);
+}
+
+}  // namespace
+
+Status SetFileInformationByHandle(Handle file, std::uint32_t fileInformationClass,
+                                  const void* fileInformation, std::uint32_t size) {
+  Machine& machine = TheMachine();
+  const bool rename =
+      fileInformationClass == kFileRenameInfo || fileInformationClass == kFileRenameInfoEx;
+  const auto* renameTo = static_cast<const FileRenameInfo*>(fileInformation);
+  const bool whole = size >= sizeof(FileRenameInfo) &&
+                     size >= offsetof(FileRenameInfo, FileName) + renameTo->FileNameLength;
+  const std::u16string name =
+      rename && whole ? std::u16string(renameTo->FileName, renameTo->FileNameLength / 2) : u"";
+  if (Status status = machine.Enter("SetFileInformationByHandle", rename ? name : PathOf(file),
+                                    {fileInformationClass, size})) {
+    return status;
+  }
+  return machine.Answer(
+      SetInformation(file, fileInformationClass, fileInformation, size, rename, whole, name));
 }
 
 Status GetFullPathNameW(const char16_t* fileName, std::uint32_t size, char16_t* buffer,

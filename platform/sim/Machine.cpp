@@ -214,9 +214,18 @@ Status Machine::Enter(std::string_view call, std::u16string_view subject,
       --*fault.count;
     }
     if (bytes && fault.bytes) *bytes = *fault.bytes;
+    if (fault.after) {
+      afterwards_ = fault.status;
+      return platform::kErrorSuccess;
+    }
     return fault.status;
   }
   return platform::kErrorSuccess;
+}
+
+Status Machine::Answer(Status done) {
+  const Status afterwards = std::exchange(afterwards_, platform::kErrorSuccess);
+  return done == platform::kErrorSuccess ? afterwards : done;
 }
 
 Machine& TheMachine() {

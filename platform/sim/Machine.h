@@ -88,7 +88,9 @@ class Registry {
 // device path for the device installation calls. The first `skip` matching calls go through;
 // after them `count` calls fail (every later one when unset). With `bytes`, a ReadFile, WriteFile
 // or WriteConsoleW that the fault hits moves at most that many bytes (characters for the
-// console) and answers `status`, which may be 0: a short transfer that reports success.
+// console) and answers `status`, which may be 0: a short transfer that reports success. With
+// `after` (SetFileInformationByHandle alone), the call does its work first and then answers
+// `status`, as a rename on a share does whose reply was lost.
 struct Fault {
   std::string call;
   std::optional<std::u16string> name;
@@ -96,6 +98,7 @@ struct Fault {
   std::uint32_t skip = 0;
   std::optional<std::uint32_t> count;
   std::optional<std::uint32_t> bytes;
+  bool after = false;
   bool operator==(const Fault&) const = default;
 };
 
@@ -215,6 +218,9 @@ class Machine {
   // When that fault limits the transfer, `*bytes` (if given) is set to its limit.
   Status Enter(std::string_view call, std::u16string_view subject,
                std::vector<std::uint32_t> arguments = {}, std::uint32_t* bytes = nullptr);
+  // What a call that has done its work answers: `done`, or, where it succeeded and an `after`
+  // fault hit it on entry, that fault's status.
+  Status Answer(Status done);
 
   struct OpenObject {
     enum class Kind { Drive, Interface, File, Mutex, Find } kind;
@@ -267,6 +273,7 @@ class Machine {
 
  private:
   std::uintptr_t nextId_ = 0x1000;
+  Status afterwards_ = 0;  // what the call under way answers once it has done its work
 };
 
 // The machine that the seam answers from.

@@ -284,7 +284,7 @@ void LoadFaults(const json& root, Machine& machine) {
   for (std::size_t i = 0; i < Array(root, "faults").size(); ++i) {
     const json& item = root["faults"][i];
     const std::string where = "faults[" + std::to_string(i) + "]";
-    CheckMembers(item, where, {"call", "name", "status", "skip", "count", "bytes"});
+    CheckMembers(item, where, {"call", "name", "status", "skip", "count", "bytes", "after"});
     const json& call = Member(item, where, "call");
     if (!call.is_string() || !OneOf(kCalls, call.get<std::string>())) {
       Fail(where + ".call", "must name a call of the seam");
@@ -298,6 +298,13 @@ void LoadFaults(const json& root, Machine& machine) {
     fault.bytes = NumberIfThere(item, where, "bytes");
     if (fault.bytes && !OneOf(kTransferCalls, fault.call)) {
       Fail(where + ".bytes", "applies only to ReadFile, WriteFile and WriteConsoleW");
+    }
+    if (item.contains("after")) {
+      if (!item["after"].is_boolean()) Fail(where + ".after", "must be true or false");
+      fault.after = item["after"].get<bool>();
+      if (fault.after && fault.call != "SetFileInformationByHandle") {
+        Fail(where + ".after", "applies only to SetFileInformationByHandle");
+      }
     }
     machine.faults.push_back(std::move(fault));
   }
@@ -426,6 +433,7 @@ std::string SaveMachine(const Machine& machine) {
     if (fault.skip) item["skip"] = fault.skip;
     if (fault.count) item["count"] = *fault.count;
     if (fault.bytes) item["bytes"] = *fault.bytes;
+    if (fault.after) item["after"] = true;
     faults.push_back(std::move(item));
   }
   if (faults.empty()) {

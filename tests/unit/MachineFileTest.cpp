@@ -31,7 +31,8 @@ TEST(MachineFileTest, ReadsEveryPart) {
                     "Odd": { "type": 4660, "data": "" } },
                   "Software\\Empty": {} },
     "faults": [ { "call": "RegSetValueExW", "name": "YellowLevel", "status": 5 },
-                { "call": "WriteFile", "status": 0, "skip": 2, "count": 1, "bytes": 10 } ]
+                { "call": "WriteFile", "status": 0, "skip": 2, "count": 1, "bytes": 10 },
+                { "call": "SetFileInformationByHandle", "status": 64, "after": true } ]
   })";
   sim::Machine machine;
   ASSERT_EQ(sim::LoadMachine(text, machine), std::nullopt);
@@ -51,7 +52,8 @@ TEST(MachineFileTest, ReadsEveryPart) {
   EXPECT_EQ(machine.registry.FindValue(SettingsKey(u"x"), u"Odd")->type, 4660u);
   EXPECT_NE(machine.registry.FindKey(u"Software\\Empty"), nullptr);
   EXPECT_NE(machine.registry.FindKey(u"System\\CurrentControlSet"), nullptr);
-  ASSERT_EQ(machine.faults.size(), 2u);
+  ASSERT_EQ(machine.faults.size(), 3u);
+  EXPECT_TRUE(machine.faults[2].after);
   EXPECT_EQ(machine.faults[0].name, u"YellowLevel");
   EXPECT_EQ(machine.faults[1], (sim::Fault{"WriteFile", {}, 0, 2, 1, 10}));
 
@@ -104,6 +106,8 @@ const BadCase kBadCases[] = {
     {"FaultWithoutStatus", R"({"faults": [{"call": "ReadFile"}]})", "lacks \"status\""},
     {"BytesOfNoTransfer", R"({"faults": [{"call": "CloseHandle", "status": 0, "bytes": 1}]})",
      "applies only to"},
+    {"AfterOfAnotherCall", R"({"faults": [{"call": "WriteFile", "status": 5, "after": true}]})",
+     "applies only to SetFileInformationByHandle"},
 };
 
 class MachineFileErrorTest : public ::testing::TestWithParam<BadCase> {};
