@@ -260,9 +260,16 @@ Status ReplacementFile::Rename() {
     information->Flags = kFileRenameFlagReplaceIfExists | kFileRenameFlagPosixSemantics;
     const Status status =
         SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, information, size);
-    // Older Windows, 1607, ReFS, FAT, SMB: the plain rename, which any open handle refuses.
-    if (!RefusedAsUnsupported(status)) return status;
-    posixSemantics_ = false;
+    // Someone holds the old file: the plain rename would be refused too, and the rename is
+    // tried again.
+    if (status == kErrorSuccess || status == kErrorAccessDenied ||
+        status == kErrorSharingViolation) {
+      return status;
+    }
+    // Older Windows, 1607, ReFS, FAT, SMB: the plain rename from now on, which any open handle
+    // refuses. Any other refusal (a file system's limitation, a volume that the POSIX form does
+    // not span) may still let the plain rename through, this time.
+    if (RefusedAsUnsupported(status)) posixSemantics_ = false;
   }
   information->Flags = 1;  // ReplaceIfExists
   return SetFileInformationByHandle(file_.get(), kFileRenameInfo, information, size);
