@@ -59,6 +59,25 @@ std::u16string_view DirectoryOf(std::u16string_view path) {
   return path.substr(0, path.find_last_of(u"\\/") + 1);
 }
 
+// Whether the last element of `path` names a device on Windows 7 to 10 (NUL, CON, PRN, AUX,
+// COM1 to COM9, LPT1 to LPT9, with or without an extension or spaces before it): such a name
+// opens the device there, and is a file on Windows 11 alone, which no other Windows can read.
+bool NamesADevice(std::u16string_view path) {
+  std::u16string_view name = path.substr(path.find_last_of(u"\\/") + 1);
+  name = name.substr(0, name.find(u'.'));
+  while (!name.empty() && name.back() == u' ') name.remove_suffix(1);
+  for (std::u16string_view device : {u"NUL", u"CON", u"PRN", u"AUX"}) {
+    if (EqualsIgnoringAsciiCase(name, device)) return true;
+  }
+  return name.size() == 4 &&
+         (EqualsIgnoringAsciiCase(name.substr(0, 3), u"COM") ||
+          EqualsIgnoringAsciiCase(name.substr(0, 3), u"LPT")) &&
+         name[3] >= u'1' && name[3] <= u'9';
+}
+
+// The default data stream's own name, which Windows takes as the file.
+constexpr std::u16string_view kDataStream = u"::$DATA";
+
 // Marks the file to be deleted when `file` closes: with POSIX semantics where Windows has them
 // (Windows 10 1709 and later, on NTFS), so that its name is free at once though a virus scanner
 // or an indexer may still hold the file; elsewhere the name stays taken until they let go.
@@ -129,7 +148,15 @@ ReplacementFile::~ReplacementFile() {
 }
 
 Status ReplacementFile::Create() {
+  // Before the name is formed, which turns a device's name into the device's path.
+  if (NamesADevice(target_)) return kErrorInvalidName;
   if (Status status = FullPathName(target_, &target_)) return status;
+  // "a.dat::$DATA" is a.dat, whose name the rename gives the new file.
+  if (target_.size() > kDataStream.size() &&
+      EqualsIgnoringAsciiCase(
+          std::u16string_view(target_).substr(target_.size() - kDataStream.size()), kDataStream)) {
+    target_.resize(target_.size() - kDataStream.size());
+  }
   if (Status status = FindTarget()) return status;
   const std::u16string directory(DirectoryOf(target_));
   const std::u16string_view targetName = std::u16string_view(target_).substr(directory.size());
