@@ -131,29 +131,39 @@ GCC_DECLARED[GCC] = GCC_DECLARED[GXX] + [
     ("LGPL-2.0-or-later", "libquadmath/*.[hc]:")]
 
 
+def names(paragraph):
+    """The licence names of a paragraph's License field."""
+    return re.split(r"\s+(?:and|or)\s+", paragraph.license.synopsis.strip())
+
+
+def paragraph_expression(paragraph):
+    """A copyright file paragraph's licences in SPDX."""
+    joined = " OR " if re.search(r"\sor\s", paragraph.license.synopsis) else " AND "
+    return joined.join(map(spdx, names(paragraph)))
+
+
+def combined(expressions):
+    """Several SPDX expressions as one that all hold, each term once."""
+    terms = []
+    for each in expressions:
+        term = f"({each})" if " OR " in each else each
+        for single in term.split(" AND ") if "(" not in term else [term]:
+            if single not in terms:
+                terms.append(single)
+    return " AND ".join(terms)
+
+
 def declared(package):
     """The whole licence expression of a package's copyright file, its authors' statement."""
-    terms = []
-    if package in GCC_DECLARED:
-        with open(GCC_COPYRIGHT, encoding="utf-8") as f:
-            text = f.read()
-        for term, words in GCC_DECLARED[package]:
-            if words not in text:
-                fail(f"{GCC_COPYRIGHT} no longer says {words!r}: look its licences up again")
-            terms.append(term)
-    else:
-        for paragraph in copyright_file(COPYRIGHT.format(package)).all_files_paragraphs():
-            synopsis = paragraph.license.synopsis.strip()
-            names = re.split(r"\s+(?:and|or)\s+", synopsis)
-            joined = " OR " if re.search(r"\sor\s", synopsis) else " AND "
-            term = joined.join(map(spdx, names))
-            terms.append(f"({term})" if " OR " in term else term)
-    unique = []
-    for term in terms:
-        for single in term.split(" AND ") if "(" not in term else [term]:
-            if single not in unique:
-                unique.append(single)
-    return " AND ".join(unique)
+    if package not in GCC_DECLARED:
+        return combined(paragraph_expression(p) for p in
+                        copyright_file(COPYRIGHT.format(package)).all_files_paragraphs())
+    with open(GCC_COPYRIGHT, encoding="utf-8") as f:
+        text = f.read()
+    for _, words in GCC_DECLARED[package]:
+        if words not in text:
+            fail(f"{GCC_COPYRIGHT} no longer says {words!r}: look its licences up again")
+    return combined(term for term, _ in GCC_DECLARED[package])
 
 
 def upstream_version(package):

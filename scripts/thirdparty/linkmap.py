@@ -8,7 +8,8 @@ import re
 import subprocess
 
 from thirdparty.debian import (
-    COPYRIGHT, GCC, GCC_COPYRIGHT, GXX, MINGW, copyright_file, fail, gcc_version, owner, spdx)
+    COPYRIGHT, GCC, GCC_COPYRIGHT, GXX, MINGW, combined, copyright_file, fail, gcc_version, names,
+    owner, paragraph_expression, spdx)
 
 
 # The scripts folder.
@@ -91,21 +92,15 @@ def files_paragraph(source):
     return paragraph
 
 
-def names(paragraph):
-    """The licence names of a paragraph's License field."""
-    return re.split(r"\s+(?:and|or)\s+", paragraph.license.synopsis.strip())
-
-
 # A notice: what one linked file needs. `refers` names the licences whose texts stand in
 # paragraphs of their own.
 Notice = collections.namedtuple("Notice", "key spdx heading text refers")
 
 
 def paragraph_notice(paragraph):
-    joined = " OR " if re.search(r"\sor\s", paragraph.license.synopsis) else " AND "
     patterns = paragraph.files
     more = {1: ""}.get(len(patterns), f" (and {len(patterns) - 1} more)")
-    return Notice("Files: " + patterns[0], joined.join(map(spdx, names(paragraph))),
+    return Notice("Files: " + patterns[0], paragraph_expression(paragraph),
                   f"Files: {patterns[0]}{more}", paragraph.dump().strip("\n"),
                   [] if paragraph.license.text else names(paragraph))
 
@@ -274,13 +269,7 @@ def requirements(map_path):
 
 
 def expression(notices):
-    terms = []
-    for notice in notices:
-        term = f"({notice.spdx})" if " OR " in notice.spdx else notice.spdx
-        for single in term.split(" AND ") if "(" not in term else [term]:
-            if single not in terms:
-                terms.append(single)
-    return " AND ".join(terms)
+    return combined(notice.spdx for notice in notices)
 
 
 def part_named(name):

@@ -58,10 +58,9 @@ def licences(declared_text, concluded_text):
     return licence(declared_text, "declared") + licence(concluded_text, "concluded")
 
 
-# A purl as the purl specification writes it: each segment percent-encoded but for letters,
-# digits and ".-_~" (so "g++" is "g%2B%2B"); a subpath's "/" stays. A purl's subpath is always a
-# path within the package that the purl names: a file's path in a .deb, a folder of an upstream
-# project's sources.
+# A purl in its canonical form: each segment percent-encoded but for letters, digits and ".-_~"
+# (so "g++" is "g%2B%2B"); a subpath's "/" stays. A purl's subpath is always a path within the
+# package that the purl names: a file's path in a .deb, a folder of an upstream project's sources.
 def segment(text):
     return urllib.parse.quote(text, safe="")
 

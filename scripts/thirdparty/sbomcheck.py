@@ -9,6 +9,7 @@ import sys
 import tempfile
 
 from thirdparty.debian import fail
+from thirdparty.linkmap import stub_stem
 from thirdparty.sbom import PROJECT, TOOLS, everything
 
 
@@ -52,8 +53,8 @@ for (const e of JSON.parse(require("fs").readFileSync(0, "utf8"))) {
 """
 
 
-# packageurl-js, the purl specification's JavaScript implementation: a purl that it writes
-# otherwise than it reads is not in the canonical form.
+# packageurl-js, the reference JavaScript library of purls: a purl that it writes otherwise than
+# it reads is not in the canonical form.
 PURL_PARSER = """
 const { PackageURL } = require("packageurl-js");
 for (const p of JSON.parse(require("fs").readFileSync(0, "utf8"))) {
@@ -209,8 +210,7 @@ def check_sbom(path, notices_path):
     graph = {d["ref"]: set(d.get("dependsOn", [])) for d in bom.get("dependencies", [])}
     for component, name, _ in everything(meta["component"], bom.get("components", [])):
         for file in component.get("components", []):
-            stem = re.sub(r"^lib|\.a$", "", file.get("name", ""))
-            dll = dll_refs.get(stem.lower() + ".dll")
+            dll = dll_refs.get(stub_stem(file.get("name", "")).lower() + ".dll")
             if dll and dll not in graph.get(component.get("bom-ref"), set()):
                 problems.append(f"{name} holds {file['name']}, but its dependencies do not name "
                                 f"{dll}, which its stubs bind to")

@@ -178,9 +178,8 @@ const ExportCase kExportCases[] = {
     {"MoveFails", RenameRefused(5), u"a.dat", 5, kCloseFailed},
     {"PosixSemanticsRefused", RenameRefused(87, 1), u"a.dat", 0, kExported1, true},
     {"PosixSemanticsAnIncorrectFunction", RenameRefused(1, 1), u"a.dat", 0, kExported1, true},
-    // ERROR_FILE_SYSTEM_LIMITATION, ERROR_NOT_SAME_DEVICE: the plain rename is tried at once.
+    // ERROR_FILE_SYSTEM_LIMITATION, as any refusal but a held file's: the plain rename at once.
     {"PosixRenameAFileSystemLimitation", RenameRefused(665, 1), u"a.dat", 0, kExported1, true},
-    {"PosixRenameNotTheSameDevice", RenameRefused(17, 1), u"a.dat", 0, kExported1},
     // A name that a file has, or that a deletion still holds (refused), is passed.
     {"FirstNameTaken", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 80, 0}}, u"a.dat", 0, kExported1},
     {"FirstNameRefused", {{"CreateFileW", u"ZOLTMgr.~1.tmp", 5, 0}}, u"a.dat", 0, kExported1},
