@@ -75,6 +75,12 @@ bool NamesADevice(std::u16string_view path) {
          name[3] >= u'1' && name[3] <= u'9';
 }
 
+// The name of a directory entry that a search found.
+std::u16string_view NameIn(const FindData& found) {
+  const auto end = std::find(std::begin(found.cFileName), std::end(found.cFileName), u'\0');
+  return {found.cFileName, static_cast<std::size_t>(end - std::begin(found.cFileName))};
+}
+
 // The default data stream's own name, which Windows takes as the file.
 constexpr std::u16string_view kDataStream = u"::$DATA";
 
@@ -89,6 +95,18 @@ Status DeleteThroughHandle(Handle file) {
   if (!RefusedAsUnsupported(status)) return status;
   const FileDispositionInfo plain{1};
   return SetFileInformationByHandle(file, kFileDispositionInfo, &plain, sizeof(plain));
+}
+
+// Whether this run may delete the file at `path`, as a rename over it does: a file whose security
+// denies it would otherwise be found only when the new file is complete, after two seconds of
+// renames refused. Any other answer is left to the rename: someone else's handle that does not
+// share deletion is there only for a moment (a virus scanner), and the rename waits for it.
+Status MayDelete(const std::u16string& path) {
+  UniqueHandle file;
+  const Status status = CreateFileW(path.c_str(), kDelete | kFileReadAttributes,
+                                    kFileShareRead | kFileShareWrite | kFileShareDelete,
+                                    kOpenExisting, kFileFlagOpenReparsePoint, file.put());
+  return status == kErrorAccessDenied ? status : kErrorSuccess;
 }
 
 // The path that `call` writes into the room of the longest path, which it is given with its size
@@ -158,6 +176,9 @@ Status ReplacementFile::Create() {
     target_.resize(target_.size() - kDataStream.size());
   }
   if (Status status = FindTarget()) return status;
+  if (targetIdentity_) {
+    if (Status status = MayDelete(target_)) return status;
+  }
   const std::u16string directory(DirectoryOf(target_));
   const std::u16string_view targetName = std::u16string_view(target_).substr(directory.size());
   RemoveLeftovers(directory);
@@ -192,10 +213,7 @@ void ReplacementFile::RemoveLeftovers(const std::u16string& directory) {
   const std::u16string pattern = ReplacementPath(directory, u"*");
   if (FindFirstFileW(pattern.c_str(), &found, search.put()) != kErrorSuccess) return;
   do {
-    const std::u16string_view name(
-        found.cFileName, static_cast<std::size_t>(std::find(std::begin(found.cFileName),
-                                                            std::end(found.cFileName), u'\0') -
-                                                  std::begin(found.cFileName)));
+    const std::u16string_view name = NameIn(found);
     if (!IsReplacementName(name) ||
         (found.dwFileAttributes & (kFileAttributeDirectory | kFileAttributeReparsePoint))) {
       continue;
@@ -253,16 +271,17 @@ Status ReplacementFile::FindTarget() {
     return kErrorAccessDenied;
   }
   // Every other target keeps its path as formed (a final path is not to be had on every volume),
-  // but in its long form: renamed over the file by its 8.3 name, the new file would have that
-  // name for its own.
+  // but with its name as its directory entry has it: renamed over the file by its 8.3 name, or
+  // by its name in another case, the new file would have that name for its own. Where the folder
+  // may not be listed, the name stays as typed.
   if (link) {
     if ((status = FinalPath(existing.get(), &target_))) return status;
   } else {
-    std::u16string longName;
-    const auto longForm = [&](char16_t* buffer, std::uint32_t size, std::uint32_t* length) {
-      return GetLongPathNameW(target_.c_str(), buffer, size, length);
-    };
-    if (PathFrom(longForm, &longName) == kErrorSuccess) target_ = longName;
+    FindData entry{};
+    UniqueFind search;
+    if (FindFirstFileW(target_.c_str(), &entry, search.put()) == kErrorSuccess) {
+      target_ = std::u16string(DirectoryOf(target_)) + std::u16string(NameIn(entry));
+    }
   }
   FileIdentity identity;
   if ((status = ReadFileIdentity(existing.get(), identityWay_, &identity))) return status;

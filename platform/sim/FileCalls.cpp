@@ -4,7 +4,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,6 +193,9 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
     if ((extra & kFileAttributeReadonly) &&
         (write || deleteOnClose || disposition == kCreateAlways ||
          disposition == kTruncateExisting)) {
+      return kErrorAccessDenied;
+    }
+    if ((access & kDelete) && !link && TheMachine().deleteDenied.count(RealPath(linux))) {
       return kErrorAccessDenied;
     }
     for (const Holder& holder : HoldersOf(info)) {
@@ -406,7 +408,8 @@ Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view 
     if (Status missing = Missing(to); missing == kErrorPathNotFound) return missing;
   } else if (!SameFile(source, target)) {
     if (!replace) return kErrorAlreadyExists;
-    if (S_ISDIR(target.st_mode) || (ExtraAttributes(RealPath(to)) & kFileAttributeReadonly)) {
+    if (S_ISDIR(target.st_mode) || (ExtraAttributes(RealPath(to)) & kFileAttributeReadonly) ||
+        TheMachine().deleteDenied.count(RealPath(to))) {
       return kErrorAccessDenied;
     }
     // An open file is never replaced; with POSIX semantics, one whose every handle shares its
@@ -632,6 +635,31 @@ Status GetFinalPathNameByHandleW(Handle file, char16_t* filePath, std::uint32_t 
 
 namespace {
 
+// Whether `name` matches `pattern`, whose "*" stands for any characters and "?" for any one;
+// every other character is itself, in any case.
+bool Matches(std::u16string_view pattern, std::u16string_view name) {
+  if (name.empty()) return false;
+  std::size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == u'?' ||
+                sim::EqualsIgnoringCase(pattern.substr(p, 1), name.substr(n, 1)))) {
+      ++p;
+      ++n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
 // Hands the search's next name out, as FindFirstFileW and FindNextFileW do.
 Status NextFound(Machine::OpenObject& search, FindData* findData) {
   if (search.found.empty()) return kErrorNoMoreFiles;
@@ -661,14 +689,17 @@ Status FindFirstFileW(const char16_t* fileName, FindData* findData, Handle* find
           slash == std::u16string::npos ? u".\\" : pattern.substr(0, slash + 1), &folder)) {
     return status;
   }
-  const std::string wildcard = sim::ToUtf8(pattern.substr(slash + 1));
+  const std::u16string wildcard = pattern.substr(slash + 1);
   DIR* directory = ::opendir(folder.c_str());
   if (!directory) return errno == ENOENT ? kErrorPathNotFound : FromErrno(errno);
   Machine::OpenObject search{Kind::Find, pattern};
   search.linux = folder;
   while (const dirent* entry = ::readdir(directory)) {
-    if (::fnmatch(wildcard.c_str(), entry->d_name, FNM_CASEFOLD) == 0) {
-      search.found.push_back(sim::ToUtf16(entry->d_name));
+    const std::u16string name = sim::ToUtf16(entry->d_name);
+    // A name matches by itself or by its 8.3 name; "." and ".." have none.
+    const bool dots = name == u"." || name == u"..";
+    if (Matches(wildcard, name) || (!dots && Matches(wildcard, ShortName(folder, entry->d_name)))) {
+      search.found.push_back(name);
     }
   }
   ::closedir(directory);

@@ -176,6 +176,9 @@ class Machine {
   // path.
   std::map<std::string, std::uint32_t> fileAttributes;
   std::vector<HeldFile> heldElsewhere;
+  // Files whose security denies the program DELETE, by real path: neither opened for it nor
+  // renamed over.
+  std::set<std::string> deleteDenied;
   // The Windows that runs, and the file system of the program's folder; what the file calls
   // answer follows from the two.
   sim::Windows windows = Windows::k11;

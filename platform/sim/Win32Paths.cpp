@@ -100,14 +100,19 @@ bool Exists(const std::string& linux) {
   return ::lstat(linux.c_str(), &info) == 0;
 }
 
-// The name in `folder` that `element` stands for: itself, or the file whose 8.3 name it is.
+// The name in `folder` that `element` stands for: itself, the file whose name it is in another
+// case (a name keeps the case it was made with, and is found in any), or the file whose 8.3 name
+// it is. A name that nothing has stays as given, to be made so.
 std::string Resolve(const std::string& folder, const std::string& element) {
-  if (!TheMachine().System().shortNames || element.find('~') == std::string::npos ||
-      Exists(Join(folder, element))) {
-    return element;
+  if (Exists(Join(folder, element))) return element;
+  const std::u16string wide = sim::ToUtf16(element);
+  const std::vector<std::string> names = NamesIn(folder);
+  for (const std::string& name : names) {
+    if (sim::EqualsIgnoringCase(sim::ToUtf16(name), wide)) return name;
   }
-  for (const std::string& name : NamesIn(folder)) {
-    if (sim::EqualsIgnoringCase(ShortName(folder, name), sim::ToUtf16(element))) return name;
+  if (!TheMachine().System().shortNames || element.find('~') == std::string::npos) return element;
+  for (const std::string& name : names) {
+    if (sim::EqualsIgnoringCase(ShortName(folder, name), wide)) return name;
   }
   return element;
 }

@@ -112,6 +112,7 @@ struct ExportCase {
   bool posixRename = true;                    // the file system renames with POSIX semantics
   std::optional<std::uint32_t> readerShares;  // another process reads a.dat, sharing this
   std::u16string typed;                       // the name as typed, where it is not `file`
+  bool deleteDenied = false;                  // the earlier file's security denies DELETE
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -233,6 +234,26 @@ const ExportCase kExportCases[] = {
      2,
      u"Create exported volume settings sub\\Lpt9.x file fail!\n"},
     {"TargetIsNoDevice", {}, u"COM10", 0, u"Export volume settings to COM10 file success!\n"},
+    // Renamed over in another case, the file keeps the case its entry has.
+    {"CaseKeepsTheFilesOwn",
+     {},
+     u"a.dat",
+     0,
+     u"Export volume settings to A.DAT file success!\n",
+     true,
+     false,
+     0,
+     false,
+     true,
+     {},
+     u"A.DAT"},
+    // A file that could not be renamed over is refused before anything is written.
+    {.name = "TargetDeniesDeletion",
+     .file = u"a.dat",
+     .exitCode = 2,
+     .printed = kCreateFailed,
+     .existing = true,
+     .deleteDenied = true},
     {"TargetIsHidden", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeHidden},
     {"TargetIsASystemFile", {}, u"a.dat", 2, kCreateFailed, true, false, kFileAttributeSystem},
     // Only a link's final path is asked for: not every volume has one.
@@ -267,6 +288,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   const std::filesystem::path target = programDir() / sim::ToUtf8(c.file);
   if (c.existing) WriteBytes(target, earlier);
   if (c.attributes) machine().fileAttributes[target.string()] = c.attributes;
+  if (c.deleteDenied) machine().deleteDenied = {target.string()};
   if (!c.posixRename) machine().windows = sim::Windows::k10_1511;
   if (c.readerShares) {
     machine().heldElsewhere = {{target.string(), kGenericRead, *c.readerShares}};
