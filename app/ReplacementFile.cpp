@@ -132,6 +132,17 @@ Status FullPathName(const std::u16string& path, std::u16string* full) {
       full);
 }
 
+// The form of a full path that Windows hands to the file system as it is, limited only by the
+// file system: a drive's path behind \\?\, a share's behind \\?\UNC\. A device path (\\.\)
+// has been formed already.
+std::u16string Verbatim(const std::u16string& full) {
+  constexpr std::u16string_view kVerbatim = u"\\\\?\\";
+  if (full.starts_with(kVerbatim)) return full;
+  if (full.starts_with(u"\\\\.\\")) return std::u16string(kVerbatim) + full.substr(4);
+  if (full.starts_with(u"\\\\")) return std::u16string(kVerbatim) + u"UNC\\" + full.substr(2);
+  return std::u16string(kVerbatim) + full;
+}
+
 // The full path of the open file behind a link: with its drive letter where the mount manager
 // names the volume, else by the volume's GUID, else by its device name, which every volume has
 // (a RAM disk may have neither of the others).
@@ -240,6 +251,9 @@ Status ReplacementFile::FindTarget() {
   KFile existing;
   // The name itself, a link included, so that what is looked at is what was opened.
   Status status = existing.Open(target_, kAccess, kShare, kOpenExisting, kFileFlagOpenReparsePoint);
+  // From here on, no call needs a path shorter than the target's: not the replacement's, which
+  // may be longer, nor the search's.
+  if (status == kErrorSuccess || status == kErrorFileNotFound) target_ = Verbatim(target_);
   // Nothing to replace: the new file takes the name itself.
   if (status == kErrorFileNotFound) return kErrorSuccess;
   if (status != kErrorSuccess) return status;

@@ -146,7 +146,7 @@ sim::Machine& CountingMachine(int n, int k, const fs::path& directory) {
 int InterfaceOpens(const sim::Machine& machine) {
   int opens = 0;
   for (const sim::CallRecord& call : machine.calls) {
-    if (call.call == "CreateFileW" && call.subject.starts_with(u"\\\\?\\")) ++opens;
+    if (call.call == "CreateFileW" && call.subject.starts_with(u"\\\\?\\STORAGE#")) ++opens;
   }
   return opens;
 }

@@ -34,15 +34,22 @@ std::u16string NormalPath(std::u16string_view path) {
 // What a call worked on, compared as Windows compares paths: without regard to case, and with
 // either separator (the simulated machine's own paths use both).
 bool SameSubject(std::u16string_view a, std::u16string_view b) {
-  const auto slash = [](std::u16string_view text) {
-    std::u16string folded(text);
-    std::replace(folded.begin(), folded.end(), u'/', u'\\');
-    return folded;
-  };
-  return EqualsIgnoringCase(slash(a), slash(b));
+  return EqualsIgnoringCase(SubjectOf(a), SubjectOf(b));
 }
 
 }  // namespace
+
+std::u16string SubjectOf(std::u16string_view path) {
+  for (std::u16string_view prefix : {u"\\\\?\\", u"C:"}) {
+    if (path.size() > prefix.size() && EqualsIgnoringCase(path.substr(0, prefix.size()), prefix) &&
+        (path[prefix.size()] == u'\\' || path[prefix.size()] == u'/' || prefix.size() == 4)) {
+      path.remove_prefix(prefix.size());
+    }
+  }
+  std::u16string folded(path);
+  std::replace(folded.begin(), folded.end(), u'/', u'\\');
+  return folded;
+}
 
 RegistryKey& Registry::CreateKey(std::u16string_view path, bool* created, bool isVolatile) {
   if (created) *created = false;
@@ -195,7 +202,8 @@ const Answers& Machine::System() const {
 }
 
 bool Machine::SameConfiguration(const Machine& other) const {
-  return windows == other.windows && fileSystem == other.fileSystem && drives == other.drives &&
+  return windows == other.windows && fileSystem == other.fileSystem &&
+         longPaths == other.longPaths && drives == other.drives &&
          volumeInterfaces == other.volumeInterfaces && registry == other.registry &&
          faults == other.faults;
 }

@@ -153,6 +153,10 @@ struct OpenCounts {
   bool operator==(const OpenCounts&) const = default;
 };
 
+// A call's subject as faults and counts compare it: one path with either separator, with or
+// without \\?\ before it, on the simulated volume's drive C: or from its root, is one subject.
+std::u16string SubjectOf(std::u16string_view path);
+
 struct CallRecord {
   std::string call;
   std::u16string subject;                // what the call worked on, as Fault::name matches it
@@ -183,6 +187,9 @@ class Machine {
   // answer follows from the two.
   sim::Windows windows = Windows::k11;
   sim::FileSystem fileSystem = FileSystem::kNtfs;
+  // LongPathsEnabled is 1 (Windows 10 1607 and later), which the program's manifest opts into: a
+  // path is no longer limited to 259 characters outside the \\?\ form.
+  bool longPaths = false;
   // Files marked for deletion whose last handle is gone, while another process still holds
   // them: their names stay taken, and every open of them is refused, until it lets go.
   std::set<std::string> pendingDeletion;

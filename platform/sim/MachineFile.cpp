@@ -205,6 +205,13 @@ void LoadSystem(const json& root, Machine& machine) {
   if (!AnswersFor(machine.windows, machine.fileSystem)) {
     Fail("fileSystem", "is not one that this Windows has");
   }
+  if (root.contains("longPaths")) {
+    if (!root["longPaths"].is_boolean()) Fail("longPaths", "must be true or false");
+    machine.longPaths = root["longPaths"].get<bool>();
+    if (machine.longPaths && machine.windows < Windows::k10_1607) {
+      Fail("longPaths", "came with Windows 10 1607");
+    }
+  }
 }
 
 void LoadDrives(const json& root, Machine& machine) {
@@ -344,8 +351,9 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
   Machine loaded;
   try {
     const json root = json::parse(text);  // keeps each key's values in their order
-    CheckMembers(root, "the machine",
-                 {"windows", "fileSystem", "drives", "volumeInterfaces", "registry", "faults"});
+    CheckMembers(
+        root, "the machine",
+        {"windows", "fileSystem", "longPaths", "drives", "volumeInterfaces", "registry", "faults"});
     LoadSystem(root, loaded);
     LoadDrives(root, loaded);
     LoadInterfaces(root, loaded);
@@ -358,6 +366,7 @@ std::optional<std::string> LoadMachine(std::string_view text, Machine& machine) 
   }
   machine.windows = loaded.windows;
   machine.fileSystem = loaded.fileSystem;
+  machine.longPaths = loaded.longPaths;
   machine.drives = std::move(loaded.drives);
   machine.volumeInterfaces = std::move(loaded.volumeInterfaces);
   machine.registry = std::move(loaded.registry);
@@ -375,6 +384,7 @@ std::string SaveMachine(const Machine& machine) {
     text +=
         "  \"fileSystem\": " + ordered_json(std::string(NameOf(machine.fileSystem))).dump() + ",\n";
   }
+  if (machine.longPaths) text += "  \"longPaths\": true,\n";
   const auto list = [&text](const char* name, const std::vector<ordered_json>& items, bool last) {
     text += std::string("  \"") + name + "\": [";
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -25,7 +25,10 @@ std::u16string_view WithoutVolumeName(std::u16string_view path) {
 }
 
 bool NamesDevice(std::u16string_view path) {
-  return (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) &&
+  // A drive's files behind the prefix, "\\?\C:\a.dat", are no device.
+  const bool drivePath =
+      path.starts_with(u"\\\\?\\") && path.size() > 7 && path[5] == u':' && path[6] == u'\\';
+  return (path.starts_with(u"\\\\.\\") || path.starts_with(u"\\\\?\\")) && !drivePath &&
          WithoutVolumeName(path).size() == path.size();
 }
 

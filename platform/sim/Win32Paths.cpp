@@ -17,6 +17,16 @@ namespace platform::seam {
 namespace {
 
 constexpr std::u16string_view kStream = u"::$DATA";
+// The simulated volume's drive, which is the current directory's.
+constexpr std::u16string_view kDrive = u"C:";
+// The prefix of a path that Windows passes to the file system as it is.
+constexpr std::u16string_view kVerbatim = u"\\\\?\\";
+// [P1] Microsoft, "Maximum Path Length Limitation": MAX_PATH, 260 characters with the NUL, unless
+//      LongPathsEnabled is 1 and the manifest opts in, or the path is in the \\?\ form, which
+//      takes about 32,767; iquercorb/OpenModMan issue 52: a longer path answers
+//      ERROR_PATH_NOT_FOUND.
+constexpr std::size_t kShortPathCharacters = 259;
+constexpr std::size_t kMaxPathCharacters = 32767;
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -139,10 +149,11 @@ std::u16string FullPath(std::u16string_view path) {
     root = std::u16string(path.substr(0, 2)) + u"\\";
     rest = std::u16string(path.substr(2));
   } else if (!path.empty() && IsSeparator(path[0])) {
-    root = u"\\";
+    // From the root of the current directory's drive.
+    root = std::u16string(kDrive) + u"\\";
     rest = std::u16string(path.substr(1));
   } else {
-    root = u"\\";
+    root = std::u16string(kDrive) + u"\\";
     rest = CurrentDirectory() + u"\\" + std::u16string(path);
   }
   const bool folder = !rest.empty() && IsSeparator(rest.back());
@@ -178,7 +189,23 @@ std::u16string FullPath(std::u16string_view path) {
 Status FilePath(std::u16string_view path, std::string* linux) {
   if (path.find(u'\0') != std::u16string_view::npos) return kErrorInvalidName;
   const std::u16string full = FullPath(path);
-  const std::u16string_view behind = WithoutVolumeName(full);
+  // Outside the \\?\ form, which Windows passes on as it is, a path longer than 259 characters
+  // is one that Windows does not find [P1], unless long paths are enabled.
+  const bool verbatim = path.starts_with(kVerbatim);
+  if (full.size() > kMaxPathCharacters) return kErrorFilenameExcedRange;
+  if (!verbatim && !TheMachine().longPaths && full.size() > kShortPathCharacters) {
+    return kErrorPathNotFound;
+  }
+  std::u16string_view behind = WithoutVolumeName(full);
+  // The drive of the simulated volume, as a path formed from the root names it, or behind \\?\.
+  for (const std::u16string_view prefix : {std::u16string_view(u""), kVerbatim}) {
+    if (behind.size() > prefix.size() + kDrive.size() && behind.starts_with(prefix) &&
+        sim::EqualsIgnoringCase(behind.substr(prefix.size(), kDrive.size()), kDrive) &&
+        behind[prefix.size() + kDrive.size()] == u'\\') {
+      behind.remove_prefix(prefix.size() + kDrive.size());
+      break;
+    }
+  }
   // Behind \\?\ or \\server\share: no path of the simulated volume, which has no other.
   if (behind.size() == full.size() && full.starts_with(u"\\\\")) return kErrorPathNotFound;
   const bool folder = !behind.empty() && IsSeparator(behind.back());

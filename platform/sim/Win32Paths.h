@@ -12,6 +12,7 @@
 namespace platform::seam {
 
 // The full path that GetFullPathNameW forms: relative paths taken from the current directory,
+// on the simulated volume's drive C: as a path from the root is,
 // backslashes between the elements, "." and ".." taken out, a single trailing dot of each element
 // and every trailing dot and space of the last one dropped. A path behind \\?\ stays as it is.
 std::u16string FullPath(std::u16string_view path);
@@ -19,7 +20,8 @@ std::u16string FullPath(std::u16string_view path);
 // The Linux path of what `path` names: formed as FullPath forms it, behind any of the volume's
 // names, each 8.3 name taken for the long name that it stands for, and "name::$DATA" for the file
 // itself. ERROR_INVALID_NAME where the file system takes no such name (a colon elsewhere, or a
-// stream where there are none).
+// stream where there are none); ERROR_PATH_NOT_FOUND for a path of more than 259 characters
+// outside the \\?\ form, unless the machine has long paths.
 Status FilePath(std::u16string_view path, std::string* linux);
 
 // The 8.3 name that the file system gives `name` in the Linux folder `folder`; empty where it

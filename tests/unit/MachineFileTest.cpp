@@ -21,7 +21,7 @@ TEST(MachineFileTest, DefaultMachineSavesAndLoadsBack) {
 
 TEST(MachineFileTest, ReadsEveryPart) {
   const char* text = R"({
-    "windows": "10-1607", "fileSystem": "ReFS",
+    "windows": "10-1607", "fileSystem": "ReFS", "longPaths": true,
     "drives": [ { "name": "C:", "volumeNumber": 1, "volumeManagerName": "LDM", "queryError": 50 } ],
     "volumeInterfaces": [ { "devicePath": "\\\\?\\STORAGE#Volume#x#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
                             "instanceId": "STORAGE\\VOLUME\\x", "volumeNumber": 1,
@@ -38,6 +38,7 @@ TEST(MachineFileTest, ReadsEveryPart) {
   ASSERT_EQ(sim::LoadMachine(text, machine), std::nullopt);
   EXPECT_EQ(machine.windows, sim::Windows::k10_1607);
   EXPECT_EQ(machine.fileSystem, sim::FileSystem::kReFs);
+  EXPECT_TRUE(machine.longPaths);
   ASSERT_EQ(machine.drives.size(), 1u);
   EXPECT_EQ(machine.drives[0].queryError, 50u);
   EXPECT_EQ(machine.drives[0].volumeManagerName, u"LDM");
@@ -78,6 +79,8 @@ const BadCase kBadCases[] = {
     {"UnknownWindows", R"({"windows": "10"})", "windows: must be"},
     {"ReFsOnWindows7", R"({"windows": "7", "fileSystem": "ReFS"})",
      "not one that this Windows has"},
+    {"LongPathsOnWindows10Before1607", R"({"windows": "10-1511", "longPaths": true})",
+     "came with Windows 10 1607"},
     {"DrivesNotArray", R"({"drives": {}})", "drives: must be an array"},
     {"DriveWithoutNumber", R"({"drives": [{"name": "C:"}]})", "drives[0]: lacks \"volumeNumber\""},
     {"NegativeNumber", R"({"drives": [{"name": "C:", "volumeNumber": -1}]})", "whole number"},

@@ -34,19 +34,14 @@ class TransferTest : public SimTest {
   std::filesystem::path File(const char* name) const { return programDir() / name; }
 
   // The index in the call log of the first call that matches.
-  // Paths compare with either separator, as the program forms them with backslashes.
+  // Paths compare in any of the forms that name one file.
   static std::size_t FirstCall(std::string_view call, std::u16string_view subjectStart = u"") {
-    const auto backslashed = [](std::u16string_view text) {
-      std::u16string made(text);
-      std::replace(made.begin(), made.end(), u'/', u'\\');
-      return made;
-    };
     const auto& calls = machine().calls;
     return static_cast<std::size_t>(std::find_if(calls.begin(), calls.end(),
                                                  [&](const auto& r) {
                                                    return r.call == call &&
-                                                          backslashed(r.subject).starts_with(
-                                                              backslashed(subjectStart));
+                                                          sim::SubjectOf(r.subject).starts_with(
+                                                              sim::SubjectOf(subjectStart));
                                                  }) -
                                     calls.begin());
   }
@@ -113,6 +108,7 @@ struct ExportCase {
   std::optional<std::uint32_t> readerShares;  // another process reads a.dat, sharing this
   std::u16string typed;                       // the name as typed, where it is not `file`
   bool deleteDenied = false;                  // the earlier file's security denies DELETE
+  bool longPaths = false;                     // LongPathsEnabled is 1
 };
 
 const std::u16string kCreateFailed = u"Create exported volume settings a.dat file fail!\n";
@@ -273,11 +269,12 @@ const ExportCase kExportCases[] = {
      false,
      0,
      true},
-    {"LongestName",
-     {},
-     kLongName,
-     0,
-     u"Export volume settings to " + kLongName + u" file success!\n"},
+    // In a folder of any length, where long paths are enabled.
+    {.name = "LongestName",
+     .file = kLongName,
+     .exitCode = 0,
+     .printed = u"Export volume settings to " + kLongName + u" file success!\n",
+     .longPaths = true},
 };
 
 class ExportTest : public TransferTest, public ::testing::WithParamInterface<ExportCase> {};
@@ -289,6 +286,7 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
   if (c.existing) WriteBytes(target, earlier);
   if (c.attributes) machine().fileAttributes[target.string()] = c.attributes;
   if (c.deleteDenied) machine().deleteDenied = {target.string()};
+  machine().longPaths = c.longPaths;
   if (!c.posixRename) machine().windows = sim::Windows::k10_1511;
   if (c.readerShares) {
     machine().heldElsewhere = {{target.string(), kGenericRead, *c.readerShares}};
@@ -317,6 +315,48 @@ TEST_P(ExportTest, ReportsTheStepThatFailed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ExportTest, ::testing::ValuesIn(kExportCases), CaseName());
+
+// The replacement's path is longer than the target's wherever the target's name is shorter than
+// its own: every target that a direct create takes is exported all the same, and no other.
+struct PathLengthCase {
+  const char* name;
+  std::size_t targetLength;  // of the target's full path
+  bool longPaths;
+  int exitCode;
+};
+const PathLengthCase kPathLengthCases[] = {
+    {"LongestShortPath", 259, false, 0},
+    {"OneTooLong", 260, false, 2},
+    {"LongPathsEnabled", 600, true, 0},
+};
+
+class PathLengthTest : public TransferTest, public ::testing::WithParamInterface<PathLengthCase> {};
+
+TEST_P(PathLengthTest, ExportsWhatADirectCreateTakes) {
+  const PathLengthCase& c = GetParam();
+  machine().longPaths = c.longPaths;
+  // Folders below the program's, of up to 100 characters each (and never of one alone), then
+  // "a.dat"; the full path begins with the drive, "C:".
+  std::size_t left = c.targetLength - (2 + programDir().string().size() + 1 + 5);
+  std::string typed;
+  while (left > 0) {
+    std::size_t folder = std::min<std::size_t>(100, left - 1);
+    if (left - folder - 1 == 1) --folder;
+    typed += std::string(folder, 'f') + "/";
+    left -= folder + 1;
+    std::filesystem::create_directory(programDir() / typed);
+  }
+  typed += "a.dat";
+  ASSERT_EQ(2 + programDir().string().size() + 1 + typed.size(), c.targetLength);
+  const std::filesystem::path target = programDir() / typed;
+  WriteBytes(target, {1});
+  EXPECT_EQ(ExportVolumeSettings(u"C:", sim::ToUtf16(typed)), c.exitCode);
+  EXPECT_EQ(ReadBytes(target), c.exitCode == 0 ? kExported : std::vector<std::uint8_t>{1});
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.parent_path()), {}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, PathLengthTest, ::testing::ValuesIn(kPathLengthCases),
+                         CaseName());
 
 TEST_F(TransferTest, ExportRemovesWhatKilledExportsLeft) {
   // Left by killed exports, but for one that someone still has open, a folder, and a name of
