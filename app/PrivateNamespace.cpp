@@ -55,6 +55,7 @@ Status PrivateNamespace::Open(const char16_t* alias, const void* securityDescrip
   for (int retry = 0;; ++retry) {
     Status status =
         CreatePrivateNamespaceW(create, securityDescriptor, boundary_, alias, &namespace_);
+    created_ = status == kErrorSuccess;
     if (status != kErrorAlreadyExists) return status;
     status = OpenPrivateNamespaceW(open, boundary_, alias, &namespace_);
     if (status != kErrorPathNotFound || retry == kOpenRetries) return status;

@@ -18,6 +18,8 @@ class PrivateNamespace {
   // process has it already. ERROR_PROC_NOT_FOUND where this Windows has no private namespaces;
   // otherwise 0 or the status of the step that failed.
   platform::Status Open(const char16_t* alias, const void* securityDescriptor);
+  // Whether Open made the namespace, rather than opened one that another process holds.
+  bool created() const { return created_; }
 
  private:
   // What the destructor calls; Open finds the others for itself.
@@ -25,4 +27,5 @@ class PrivateNamespace {
   platform::Procedure close_ = nullptr;
   platform::Handle boundary_ = nullptr;
   platform::Handle namespace_ = nullptr;
+  bool created_ = false;
 };

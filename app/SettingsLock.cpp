@@ -19,7 +19,7 @@ using UniqueLocalBlock = UniqueAny<void*, &LocalFree>;
 
 }  // namespace
 
-bool SettingsLock::Acquire() {
+bool SettingsLock::Open() {
   UniqueLocalBlock security;
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecurity, security.put())) {
     return false;
@@ -27,10 +27,13 @@ bool SettingsLock::Acquire() {
   // Where private namespaces exist but fail, the name that anyone can take is no way out.
   const Status opened = namespace_.Open(kNamespace, security.get());
   if (opened != kErrorSuccess && opened != kErrorProcNotFound) return false;
+  if (opened == kErrorSuccess) reach_ = namespace_.created() ? Reach::kCreated : Reach::kOpened;
   const char16_t* name = opened == kErrorSuccess ? kPrivateName : kGlobalName;
-  if (CreateMutexExW(security.get(), name, kSynchronize | kMutexModifyState, mutex_.put())) {
-    return false;
-  }
+  return CreateMutexExW(security.get(), name, kSynchronize | kMutexModifyState, mutex_.put()) ==
+         kErrorSuccess;
+}
+
+bool SettingsLock::Wait() {
   std::uint32_t event = kWaitTimeout;
   if (WaitForSingleObject(mutex_.get(), kWaitMilliseconds, &event) != kErrorSuccess) return false;
   if (event != kWaitObject0 && event != kWaitAbandoned) return false;

@@ -27,11 +27,21 @@ class SettingsLock {
   // ended without letting it go (its values may be half written, as they would be without the
   // lock; the next run's values replace them). False when the mutex cannot be had at all, or
   // the wait fails or times out.
-  bool Acquire();
+  bool Acquire() { return Open() && Wait(); }
+
+  // The two halves of Acquire: the namespace and the mutex made or opened, then the wait.
+  bool Open();
+  bool Wait();
+
+  // How Open reached the namespace: made it, opened the one that another run holds, or found no
+  // private namespaces on this Windows. Whether runs share one namespace shows only here.
+  enum class Reach { kNone, kCreated, kOpened };
+  Reach reach() const { return reach_; }
 
  private:
   // Let go in the reverse order: the hold, the mutex, then the namespace that names it.
   PrivateNamespace namespace_;
   UniqueHandle mutex_;
   UniqueMutexHold hold_;
+  Reach reach_ = Reach::kNone;
 };

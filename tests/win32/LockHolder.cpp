@@ -1,5 +1,7 @@
-// lock_holder FOLDER NAME MILLISECONDS: takes the settings lock, leaves NAME.acquired in FOLDER,
-// and ends after that many milliseconds, letting go of the lock and its namespace.
+// lock_holder FOLDER NAME MILLISECONDS [AWAITED]: takes the settings lock, leaving NAME.reach in
+// FOLDER (how it reached the namespace: "created", "opened" or "none") before it waits and
+// NAME.acquired once it holds the lock; holds it that many milliseconds and, where AWAITED is
+// given, until that file appears in FOLDER; then ends, letting go of the lock and its namespace.
 
 #include <windows.h>
 
@@ -10,12 +12,36 @@
 
 #include "app/SettingsLock.h"
 
+namespace {
+
+const char* NameOf(SettingsLock::Reach reach) {
+  switch (reach) {
+    case SettingsLock::Reach::kCreated:
+      return "created";
+    case SettingsLock::Reach::kOpened:
+      return "opened";
+    case SettingsLock::Reach::kNone:
+      break;
+  }
+  return "none";
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4) return 2;
-  const std::filesystem::path mark = std::filesystem::path(argv[1]) / argv[2];
+  if (argc != 4 && argc != 5) return 2;
+  const std::filesystem::path folder(argv[1]);
+  const std::wstring name(argv[2]);
   SettingsLock lock;
-  if (!lock.Acquire()) return 1;
-  std::ofstream(std::filesystem::path(mark).concat(L".acquired")).put('1');
+  if (!lock.Open()) return 1;
+  std::ofstream(folder / (name + L".reach")) << NameOf(lock.reach());
+  if (!lock.Wait()) return 1;
+  std::ofstream(folder / (name + L".acquired")).put('1');
   Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
+  // Twenty seconds at most: a run that never comes fails the test, not the machine.
+  for (int waited = 0; argc == 5 && waited < 20000 && !std::filesystem::exists(folder / argv[4]);
+       waited += 20) {
+    Sleep(20);
+  }
   return 0;
 }
