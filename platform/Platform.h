@@ -51,6 +51,7 @@ inline constexpr Status kErrorChildMustBeVolatile = 1021;
 inline constexpr Status kErrorAlreadyExists = 183;
 inline constexpr Status kErrorNoMoreItems = 259;
 inline constexpr Status kErrorIncorrectSize = 1462;
+inline constexpr Status kErrorSymlinkClassDisabled = 1463;
 inline constexpr Status kErrorInvalidUserBuffer = 1784;
 
 // CreateFileW

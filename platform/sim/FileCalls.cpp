@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,9 +133,69 @@ std::string LinkedPath(std::string linux) {
   return linux;
 }
 
+// FAT's directory entries, where the file system takes a file's index from them: an 8.3 name
+// needs one entry, a longer name one more for each 13 characters of it, and the index is the
+// place of the last one in the folder.
+using Entries = std::vector<std::string>;
+
+std::size_t EntriesNeeded(const std::string& name) {
+  const std::u16string wide = sim::ToUtf16(name);
+  return IsShortName(wide) ? 1 : 1 + (wide.size() + 12) / 13;
+}
+
+// The entries of the folder that holds `linux`, and the name in it.
+std::pair<Entries*, std::string> EntriesOf(const std::string& linux) {
+  const std::string name = CanonicalName(linux);
+  const std::size_t slash = name.find_last_of('/');
+  return {&TheMachine().directoryEntries[name.substr(0, slash)], name.substr(slash + 1)};
+}
+
+void FreeEntries(Entries& entries, const std::string& name) {
+  std::replace(entries.begin(), entries.end(), name, std::string());
+}
+
+// The place of the last entry of `name`, which takes the first run of free entries long enough
+// (or new ones at the end) where it has none yet.
+std::size_t LastEntry(Entries& entries, const std::string& name) {
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    if (entries[i] == name) return i;
+  }
+  const std::size_t needed = EntriesNeeded(name);
+  std::size_t run = 0;
+  std::size_t end = 0;
+  for (; end < entries.size() && run < needed; ++end) run = entries[end].empty() ? run + 1 : 0;
+  if (run < needed) {
+    entries.resize(entries.size() + needed - run);
+    end = entries.size();
+  }
+  std::fill(entries.begin() + static_cast<std::ptrdiff_t>(end - needed),
+            entries.begin() + static_cast<std::ptrdiff_t>(end), name);
+  return end - 1;
+}
+
+// After a rename from `from` to `to`: the replaced file's entries are free, and the renamed file
+// keeps its own where the new name fits in them; elsewhere it takes new ones.
+void MoveEntries(const std::string& from, const std::string& to) {
+  auto [toEntries, toName] = EntriesOf(to);
+  FreeEntries(*toEntries, toName);
+  auto [fromEntries, fromName] = EntriesOf(from);
+  const auto last = std::find(fromEntries->rbegin(), fromEntries->rend(), fromName);
+  const auto held = std::count(fromEntries->begin(), fromEntries->end(), fromName);
+  const std::size_t needed = EntriesNeeded(toName);
+  const auto end = fromEntries->rend() - last;
+  FreeEntries(*fromEntries, fromName);
+  if (fromEntries != toEntries || held < static_cast<std::ptrdiff_t>(needed)) return;
+  std::fill(fromEntries->begin() + (end - static_cast<std::ptrdiff_t>(needed)),
+            fromEntries->begin() + end, toName);
+}
+
 // Deletes a file that is no longer open: a link as itself, and its target's attributes stay.
 void Delete(const std::string& linux, bool link) {
   if (!link) TheMachine().fileAttributes.erase(RealPath(linux));
+  if (TheMachine().System().entryIndex) {
+    auto [entries, name] = EntriesOf(linux);
+    FreeEntries(*entries, name);
+  }
   ::unlink(linux.c_str());
 }
 
@@ -149,6 +210,10 @@ Status OpenFile(std::u16string_view path, std::uint32_t access, std::uint32_t sh
   if (TheMachine().pendingDeletion.count(CanonicalName(linux))) return kErrorAccessDenied;
   // A symbolic link is looked at as itself only where asked, and opened so only as it is.
   const bool asItself = (flagsAndAttributes & kFileFlagOpenReparsePoint) && IsLink(linux);
+  // Followed only where this Windows evaluates links of that kind (none on a share, by default).
+  if (!asItself && IsLink(linux) && TheMachine().System().linkFollowed) {
+    return TheMachine().System().linkFollowed;
+  }
   const bool link = asItself && (disposition == kOpenExisting || disposition == kOpenAlways);
   const bool write = (access & kGenericWrite) != 0;
   int flags = link    ? O_PATH | O_NOFOLLOW
@@ -235,6 +300,12 @@ Status CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::u
     return status;
   }
   if (NamesDevice(path)) {
+    // The device that takes whatever is written and reads as empty, shared with anyone. The
+    // machine has no console, port or printer behind the other names of devices.
+    if (sim::EqualsIgnoringCase(path.substr(4), u"NUL")) {
+      *file = NewHandle({Kind::Null, std::u16string(path)});
+      return kErrorSuccess;
+    }
     // A mounted volume is open already, for reading and writing: as Windows documents for
     // volumes, only an open that shares both may join (Wine's test driver enforces no sharing).
     if ((shareMode & (kFileShareRead | kFileShareWrite)) != (kFileShareRead | kFileShareWrite)) {
@@ -253,6 +324,7 @@ Status ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint3
   }
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
+  if (object->kind == Kind::Null) return kErrorSuccess;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericRead)) return kErrorAccessDenied;
   if (!buffer && bytesToRead != 0) return kErrorNoAccess;
@@ -278,6 +350,10 @@ Status WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite,
   }
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
+  if (object->kind == Kind::Null) {
+    *bytesWritten = std::min(bytesToWrite, limit);
+    return kErrorSuccess;
+  }
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
   if (!buffer && bytesToWrite != 0) return kErrorInvalidUserBuffer;
@@ -306,6 +382,7 @@ Status FlushFileBuffers(Handle file) {
   if (Status status = TheMachine().Enter("FlushFileBuffers", PathOf(file))) return status;
   auto* object = Find(TheMachine().open.handles, file);
   if (!object) return kErrorInvalidHandle;
+  if (object->kind == Kind::Null) return kErrorSuccess;
   if (object->kind != Kind::File) return kErrorInvalidFunction;
   // Only a handle that may write has anything to flush.
   if (!(object->access & kGenericWrite)) return kErrorAccessDenied;
@@ -430,6 +507,7 @@ Status Rename(std::uintptr_t id, Machine::OpenObject& file, std::u16string_view 
   const std::string real = RealPath(file);
   if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
   if (named != to && ::rename(to.c_str(), named.c_str()) != 0) return FromErrno(errno);
+  if (TheMachine().System().entryIndex) MoveEntries(real, named);
   file.path = std::u16string(name);
   file.linux = named;
   // The attributes go with the file, and those of the file it replaced with that file.
@@ -499,7 +577,15 @@ Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInfo
   struct stat info {};
   if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  const auto index = static_cast<std::uint64_t>(info.st_ino);
+  auto index = static_cast<std::uint64_t>(info.st_ino);
+  if (TheMachine().System().entryIndex) {
+    // The folder's number where FAT has its first cluster, and the entry's offset in it.
+    auto [entries, name] = EntriesOf(RealPath(*object));
+    const std::string folder = CanonicalName(RealPath(*object));
+    index = (std::hash<std::string>{}(folder.substr(0, folder.find_last_of('/'))) & 0x0FFFFFFF)
+                << 32 |
+            LastEntry(*entries, name) * 32;
+  }
   *fileInformation = ByHandleFileInformation{};
   fileInformation->dwFileAttributes = AttributesOf(info, RealPath(*object)).FileAttributes;
   fileInformation->dwVolumeSerialNumber = static_cast<std::uint32_t>(VolumeSerial(info));

@@ -193,6 +193,10 @@ class Machine {
   // Files marked for deletion whose last handle is gone, while another process still holds
   // them: their names stay taken, and every open of them is refused, until it lets go.
   std::set<std::string> pendingDeletion;
+  // Where the file system keeps a file's index in its directory entry (FAT): each folder's
+  // entries by their place, each holding the Linux name of the file that it belongs to, or
+  // empty where it is free. A file takes its entries when its index is first asked for.
+  std::map<std::string, std::vector<std::string>> directoryEntries;
   // The running executable's path; the real one (/proc/self/exe) when unset.
   std::optional<std::string> moduleFileName;
   // The long form of that path, when it has one of its own (as a path with 8.3 names has).
@@ -233,7 +237,7 @@ class Machine {
   Status Answer(Status done);
 
   struct OpenObject {
-    enum class Kind { Drive, Interface, File, Mutex, Find } kind;
+    enum class Kind { Drive, Interface, File, Mutex, Find, Null } kind;
     std::u16string path;  // the mutex's name, for a mutex; the pattern, for a search
     std::uint32_t volumeNumber = 0;
     std::u16string volumeManagerName;

@@ -189,7 +189,8 @@ void LoadSystem(const json& root, Machine& machine) {
     const json& name = root["windows"];
     const auto windows = name.is_string() ? WindowsNamed(name.get<std::string>()) : std::nullopt;
     if (!windows) {
-      Fail("windows", "must be \"7\", \"8.1\", \"10-1511\", \"10-1607\", \"10-1709\" or \"11\"");
+      Fail("windows",
+           "must be \"7\", \"8\", \"8.1\", \"10-1511\", \"10-1607\", \"10-1709\" or \"11\"");
     }
     machine.windows = *windows;
   }

@@ -14,10 +14,11 @@ namespace sim {
 
 using platform::Status;
 
-// A server edition counts as the client version that shares its kernel: Server 2012 R2 is "8.1",
+// A server edition counts as the client version that shares its kernel: Server 2012 is "8",
+// Server 2012 R2 "8.1",
 // Server 2016 "10-1607", Server 2019 and 2022 are "10-1709", which stands for 1709 and every
 // later Windows 10.
-enum class Windows { k7, k8_1, k10_1511, k10_1607, k10_1709, k11 };
+enum class Windows { k7, k8, k8_1, k10_1511, k10_1607, k10_1709, k11 };
 // SMB: a folder that a Windows server of the same version shares from NTFS, over SMB 3.
 enum class FileSystem { kNtfs, kReFs, kFat32, kExFat, kSmb };
 
@@ -29,8 +30,11 @@ struct Answers {
   Status idInfo;         // GetFileInformationByHandleEx, FileIdInfo
   Status attributeTag;   // GetFileInformationByHandleEx, FileAttributeTagInfo
   bool links;            // symbolic links exist (reparse points)
+  Status linkFollowed;   // an open through a link: 0 where Windows follows it
+  bool entryIndex;       // the file index is the directory entry's place, not the file's own
   bool shortNames;       // a long name has an 8.3 name beside it, which names the same file
   bool streams;          // "name::$DATA" is the file itself; elsewhere such a name is invalid
+  bool devicesWithExtension;  // "NUL.txt" names the device NUL, as a bare "NUL" does everywhere
 };
 
 // Null for a pair that does not exist: ReFS came with Windows 8's kernel.

@@ -55,21 +55,6 @@ bool ShortNameCharacter(char16_t c) {
          std::u16string_view(u"$%'-_@~`!(){}^#&").find(c) != std::u16string_view::npos;
 }
 
-// Whether `name` is an 8.3 name already, in whatever case: it then needs no other.
-bool IsShortName(std::u16string_view name) {
-  const std::size_t dot = name.find(u'.');
-  const std::u16string_view stem = name.substr(0, dot);
-  const std::u16string_view extension =
-      dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
-  const auto valid = [](std::u16string_view part) {
-    return std::all_of(part.begin(), part.end(),
-                       [](char16_t c) { return ShortNameCharacter(Upper(c)); });
-  };
-  return !stem.empty() && stem.size() <= 8 && extension.size() <= 3 &&
-         (dot == std::u16string_view::npos || !extension.empty()) && valid(stem) &&
-         valid(extension);
-}
-
 // The stem and extension that an 8.3 name is made from: spaces and every dot but the last
 // dropped, upper case, any other character "_"; six characters of the stem, three of the rest.
 std::pair<std::u16string, std::u16string> Basis(std::u16string_view name) {
@@ -127,7 +112,38 @@ std::string Resolve(const std::string& folder, const std::string& element) {
   return element;
 }
 
+// The device that the last element `name` names on this Windows, or empty: NUL, CON, PRN, AUX,
+// COM1 to COM9, LPT1 to LPT9, with spaces after it, and, before Windows 11, with an extension.
+std::u16string_view DeviceNamed(std::u16string_view name) {
+  const std::size_t dot = name.find(u'.');
+  if (dot != std::u16string_view::npos && !TheMachine().System().devicesWithExtension) return {};
+  std::u16string_view stem = name.substr(0, dot);
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  for (std::u16string_view device : {u"NUL", u"CON", u"PRN", u"AUX"}) {
+    if (sim::EqualsIgnoringCase(stem, device)) return stem;
+  }
+  const bool port = stem.size() == 4 &&
+                    (sim::EqualsIgnoringCase(stem.substr(0, 3), u"COM") ||
+                     sim::EqualsIgnoringCase(stem.substr(0, 3), u"LPT")) &&
+                    stem[3] >= u'1' && stem[3] <= u'9';
+  return port ? stem : std::u16string_view();
+}
+
 }  // namespace
+
+bool IsShortName(std::u16string_view name) {
+  const std::size_t dot = name.find(u'.');
+  const std::u16string_view stem = name.substr(0, dot);
+  const std::u16string_view extension =
+      dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
+  const auto valid = [](std::u16string_view part) {
+    return std::all_of(part.begin(), part.end(),
+                       [](char16_t c) { return ShortNameCharacter(Upper(c)); });
+  };
+  return !stem.empty() && stem.size() <= 8 && extension.size() <= 3 &&
+         (dot == std::u16string_view::npos || !extension.empty()) && valid(stem) &&
+         valid(extension);
+}
 
 std::u16string FullPath(std::u16string_view path) {
   if (path.starts_with(u"\\\\?\\") || path.starts_with(u"\\\\.\\")) return std::u16string(path);
@@ -167,6 +183,9 @@ std::u16string FullPath(std::u16string_view path) {
       continue;
     }
     if (i + 1 == elements.size() && !folder) {
+      if (const std::u16string_view device = DeviceNamed(element); !device.empty()) {
+        return u"\\\\.\\" + std::u16string(device);
+      }
       // The last element loses every trailing dot and space.
       while (!element.empty() && (element.back() == u'.' || element.back() == u' ')) {
         element.pop_back();

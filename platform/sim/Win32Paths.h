@@ -14,8 +14,13 @@ namespace platform::seam {
 // The full path that GetFullPathNameW forms: relative paths taken from the current directory,
 // on the simulated volume's drive C: as a path from the root is,
 // backslashes between the elements, "." and ".." taken out, a single trailing dot of each element
-// and every trailing dot and space of the last one dropped. A path behind \\?\ stays as it is.
+// and every trailing dot and space of the last one dropped; a last element that names a device
+// on this Windows (NUL, CON, COM1 and so on) becomes the device's path, \\.\NUL. A path behind
+// \\?\ stays as it is.
 std::u16string FullPath(std::u16string_view path);
+
+// Whether `name` is an 8.3 name already, in whatever case.
+bool IsShortName(std::u16string_view name);
 
 // The Linux path of what `path` names: formed as FullPath forms it, behind any of the volume's
 // names, each 8.3 name taken for the long name that it stands for, and "name::$DATA" for the file

@@ -398,6 +398,7 @@ struct LinkCase {
   std::u16string renamedTo;      // how the rename names the linked file's volume
   bool dangling = false;         // the linked file is missing
   std::uint32_t attributes = 0;  // of the linked file
+  sim::FileSystem fileSystem = sim::FileSystem::kNtfs;
 };
 
 const LinkCase kLinkCases[] = {
@@ -410,6 +411,8 @@ const LinkCase kLinkCases[] = {
     {"NoFinalPath", {{"GetFinalPathNameByHandleW", {}, 1, 0}}, 2},
     {"Dangling", {}, 2, u"", true},
     {"ToAHiddenFile", {}, 2, u"", false, kFileAttributeHidden},
+    // A link on a share leads nowhere that Windows follows by default.
+    {.name = "OnAShare", .exitCode = 2, .fileSystem = sim::FileSystem::kSmb},
 };
 
 class LinkTest : public TransferTest, public ::testing::WithParamInterface<LinkCase> {};
@@ -421,6 +424,7 @@ TEST_P(LinkTest, ExportWritesThroughALink) {
   const std::filesystem::path linked = programDir() / "real" / "b.dat";
   if (!c.dangling) WriteBytes(linked, Bytes({1}));
   if (c.attributes) machine().fileAttributes[linked.string()] = c.attributes;
+  machine().fileSystem = c.fileSystem;
   std::filesystem::create_symlink(linked, File("a.dat"));
   machine().faults = c.faults;
   EXPECT_EQ(ExportVolumeSettings(u"C:", u"a.dat"), c.exitCode);
