@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -185,6 +186,38 @@ bool CallTable() {
   return sound;
 }
 
+// Every seam call that one export over an earlier file and one import make, in the order of
+// their first use, on a machine with one interface.
+void SeamCallTable() {
+  TempDir directory;
+  std::ofstream(directory.path() / "ZOLTMgr").put('\x7f');
+  CountingMachine(1, 1, directory.path());
+  ExportVolumeSettings(u"C:", u"bench.dat");
+  std::vector<std::string> order;
+  std::vector<std::array<int, 2>> counts;
+  for (const std::size_t column : {0, 1}) {
+    sim::Machine& machine = CountingMachine(1, 1, directory.path());
+    if (column == 0) {
+      ExportVolumeSettings(u"C:", u"bench.dat");
+    } else {
+      ImportVolumeSettings(u"C:", u"bench.dat");
+    }
+    for (const sim::CallRecord& call : machine.calls) {
+      auto found = std::find(order.begin(), order.end(), call.call);
+      if (found == order.end()) {
+        order.push_back(call.call);
+        counts.push_back({0, 0});
+        found = order.end() - 1;
+      }
+      ++counts[static_cast<std::size_t>(found - order.begin())][column];
+    }
+  }
+  std::printf("| call | export | import |\n|---|---|---|\n");
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    std::printf("| %s | %d | %d |\n", order[i].c_str(), counts[i][0], counts[i][1]);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +238,8 @@ int main(int argc, char** argv) {
   bool sound = ProcessTable(fs::absolute(program), runs);
   std::printf("\n### Calls per operation on the simulated machine\n\n");
   sound = CallTable() && sound;
+  std::printf("\n### Seam calls of one export over an earlier file, and of one import\n\n");
+  SeamCallTable();
   std::printf("\n### ZOLTMgr.exe\n\n");
   std::error_code error;
   if (!exe.empty() && fs::exists(exe, error)) {
