@@ -4,8 +4,9 @@ behind http.server.
 
   tests/release/timestamp_service.py FOLDER SECONDS
       FOLDER holds tsa.cnf, the configuration of `openssl ts -reply` (its default section names
-      the service's key and certificates). The service writes the port that it listens on to
-      FOLDER/port, answers each POST of a time-stamp query with the reply, and stops after
+      the service's key and certificates). The service writes its process ID to FOLDER/pid
+      (whoever started it through faketime, which forks, has only faketime's) and the port that
+      it listens on to FOLDER/port, answers each POST of a time-stamp query with the reply, and stops after
       SECONDS, or sooner when it is ended.
 """
 
@@ -46,6 +47,8 @@ def main(folder, seconds):
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
     server.folder = folder
     server.timeout = 1
+    with open(os.path.join(folder, "pid"), "w") as f:
+        f.write(f"{os.getpid()}\n")
     with open(os.path.join(folder, "port.new"), "w") as f:
         f.write(f"{server.server_address[1]}\n")
     os.replace(os.path.join(folder, "port.new"), os.path.join(folder, "port"))
