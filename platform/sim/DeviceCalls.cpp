@@ -62,7 +62,9 @@ Status DeviceIoControl(Handle device, std::uint32_t ioControlCode, void* outBuff
   }
   auto* object = Find(TheMachine().open.handles, device);
   if (!object) return kErrorInvalidHandle;
-  if (object->kind == Kind::File || ioControlCode != kIoctlVolumeQueryVolumeNumber) {
+  // Volumes alone answer the volume request; a file, or a device such as NUL, does not.
+  if ((object->kind != Kind::Drive && object->kind != Kind::Interface) ||
+      ioControlCode != kIoctlVolumeQueryVolumeNumber) {
     return kErrorInvalidFunction;
   }
   if (object->queryError) return object->queryError;
