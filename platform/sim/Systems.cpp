@@ -18,9 +18,10 @@ constexpr Status kSymlinkClassDisabled = platform::kErrorSymlinkClassDisabled;  
 //      file systems: before Windows 10 1607, FileRenameInfoEx always answers 87. The client
 //      refuses a class that its Windows does not know, on a share too.
 // [R2] rust-lang/rust issues 137499 and 137652, and pull request 138133: 1607 (and Server 2016)
-//      answers 1, "Incorrect function", and only 1607 does; an NTFS volume that Server 2016 made
-//      may go on refusing the POSIX rename on later Windows until it is upgraded, which the
-//      program meets as a refusal like 1607's.
+//      answers 1, "Incorrect function", and only 1607 does. An NTFS volume that Server 2016 made
+//      may go on refusing the POSIX rename on later Windows until it is upgraded; no record
+//      gives its status, and the program follows any refusal but a held file's with the plain
+//      rename.
 // [R3] Microsoft, FILE_RENAME_INFORMATION: FILE_RENAME_POSIX_SEMANTICS; pull request 138133:
 //      later versions rename so on NTFS.
 // [R4] pull request 138133: ReFS on Windows Server 2022 answers 50.
