@@ -15,9 +15,8 @@ namespace sim {
 using platform::Status;
 
 // A server edition counts as the client version that shares its kernel: Server 2012 is "8",
-// Server 2012 R2 "8.1",
-// Server 2016 "10-1607", Server 2019 and 2022 are "10-1709", which stands for 1709 and every
-// later Windows 10.
+// Server 2012 R2 "8.1", Server 2016 "10-1607", Server 2019 and 2022 are "10-1709", which stands
+// for 1709 and every later Windows 10.
 enum class Windows { k7, k8, k8_1, k10_1511, k10_1607, k10_1709, k11 };
 // SMB: a folder that a Windows server of the same version shares from NTFS, over SMB 3.
 enum class FileSystem { kNtfs, kReFs, kFat32, kExFat, kSmb };
