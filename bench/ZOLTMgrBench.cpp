@@ -187,21 +187,18 @@ bool CallTable() {
 }
 
 // Every seam call that one export over an earlier file and one import make, in the order of
-// their first use, on a machine with one interface.
-void SeamCallTable() {
+// their first use, on a machine with one interface; false where either did not succeed.
+bool SeamCallTable() {
   TempDir directory;
   std::ofstream(directory.path() / "ZOLTMgr").put('\x7f');
   CountingMachine(1, 1, directory.path());
-  ExportVolumeSettings(u"C:", u"bench.dat");
+  bool sound = ExportVolumeSettings(u"C:", u"bench.dat") == 0;
   std::vector<std::string> order;
   std::vector<std::array<int, 2>> counts;
   for (const std::size_t column : {0, 1}) {
     sim::Machine& machine = CountingMachine(1, 1, directory.path());
-    if (column == 0) {
-      ExportVolumeSettings(u"C:", u"bench.dat");
-    } else {
-      ImportVolumeSettings(u"C:", u"bench.dat");
-    }
+    sound = sound && (column == 0 ? ExportVolumeSettings(u"C:", u"bench.dat")
+                                  : ImportVolumeSettings(u"C:", u"bench.dat")) == 0;
     for (const sim::CallRecord& call : machine.calls) {
       auto found = std::find(order.begin(), order.end(), call.call);
       if (found == order.end()) {
@@ -216,6 +213,8 @@ void SeamCallTable() {
   for (std::size_t i = 0; i < order.size(); ++i) {
     std::printf("| %s | %d | %d |\n", order[i].c_str(), counts[i][0], counts[i][1]);
   }
+  if (!sound) std::printf("\nThe export or the import failed.\n");
+  return sound;
 }
 
 }  // namespace
@@ -239,7 +238,7 @@ int main(int argc, char** argv) {
   std::printf("\n### Calls per operation on the simulated machine\n\n");
   sound = CallTable() && sound;
   std::printf("\n### Seam calls of one export over an earlier file, and of one import\n\n");
-  SeamCallTable();
+  sound = SeamCallTable() && sound;
   std::printf("\n### ZOLTMgr.exe\n\n");
   std::error_code error;
   if (!exe.empty() && fs::exists(exe, error)) {

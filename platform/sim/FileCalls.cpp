@@ -143,11 +143,17 @@ std::size_t EntriesNeeded(const std::string& name) {
   return IsShortName(wide) ? 1 : 1 + (wide.size() + 12) / 13;
 }
 
-// The entries of the folder that holds `linux`, and the name in it.
-std::pair<Entries*, std::string> EntriesOf(const std::string& linux) {
+// The folder that holds `linux`, by its real path, and the name in it.
+std::pair<std::string, std::string> FolderAndName(const std::string& linux) {
   const std::string name = CanonicalName(linux);
   const std::size_t slash = name.find_last_of('/');
-  return {&TheMachine().directoryEntries[name.substr(0, slash)], name.substr(slash + 1)};
+  return {name.substr(0, slash), name.substr(slash + 1)};
+}
+
+// The entries of the folder that holds `linux`, and the name in it.
+std::pair<Entries*, std::string> EntriesOf(const std::string& linux) {
+  auto [folder, name] = FolderAndName(linux);
+  return {&TheMachine().directoryEntries[folder], name};
 }
 
 void FreeEntries(Entries& entries, const std::string& name) {
@@ -171,6 +177,14 @@ std::size_t LastEntry(Entries& entries, const std::string& name) {
   std::fill(entries.begin() + static_cast<std::ptrdiff_t>(end - needed),
             entries.begin() + static_cast<std::ptrdiff_t>(end), name);
   return end - 1;
+}
+
+// FAT's index of the file at `linux`: the folder's number where FAT has the folder's first
+// cluster, and the offset of the file's last entry in it.
+std::uint64_t EntryIndex(const std::string& linux) {
+  auto [folder, name] = FolderAndName(linux);
+  return (std::hash<std::string>{}(folder)&0x0FFFFFFF) << 32 |
+         LastEntry(TheMachine().directoryEntries[folder], name) * 32;
 }
 
 // After a rename from `from` to `to`: the replaced file's entries are free, and the renamed file
@@ -581,14 +595,7 @@ Status GetFileInformationByHandle(Handle file, ByHandleFileInformation* fileInfo
   if (::fstat(object->fd, &info) != 0) return FromErrno(errno);
   const auto size = static_cast<std::uint64_t>(info.st_size);
   auto index = static_cast<std::uint64_t>(info.st_ino);
-  if (TheMachine().System().entryIndex) {
-    // The folder's number where FAT has its first cluster, and the entry's offset in it.
-    auto [entries, name] = EntriesOf(RealPath(*object));
-    const std::string folder = CanonicalName(RealPath(*object));
-    index = (std::hash<std::string>{}(folder.substr(0, folder.find_last_of('/'))) & 0x0FFFFFFF)
-                << 32 |
-            LastEntry(*entries, name) * 32;
-  }
+  if (TheMachine().System().entryIndex) index = EntryIndex(RealPath(*object));
   *fileInformation = ByHandleFileInformation{};
   fileInformation->dwFileAttributes = AttributesOf(info, RealPath(*object)).FileAttributes;
   fileInformation->dwVolumeSerialNumber = static_cast<std::uint32_t>(VolumeSerial(info));

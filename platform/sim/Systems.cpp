@@ -67,10 +67,12 @@ constexpr Status kSymlinkClassDisabled = platform::kErrorSymlinkClassDisabled;  
 using enum Windows;
 using enum FileSystem;
 
-// What a file system has whichever Windows runs it: attribute tags [T1], links [L1] and whether
-// they are followed [L2], the file index [F1], 8.3 names [S1] and streams [A1].
+// What a file system has whichever Windows runs it, after its name in the machine file:
+// attribute tags [T1], links [L1] and whether they are followed [L2], the file index [F1], 8.3
+// names [S1] and streams [A1].
 struct Traits {
   FileSystem fileSystem;
+  std::string_view name;
   Status attributeTag;
   bool links;
   Status linkFollowed;
@@ -79,11 +81,11 @@ struct Traits {
   bool streams;
 };
 constexpr Traits kTraits[] = {
-    {kNtfs, kOk, true, kOk, false, true, true},
-    {kReFs, kOk, true, kOk, false, false, true},
-    {kFat32, kInvalidParameter, false, kOk, true, true, false},
-    {kExFat, kInvalidParameter, false, kOk, true, false, false},
-    {kSmb, kOk, true, kSymlinkClassDisabled, false, true, true},
+    {kNtfs, "NTFS", kOk, true, kOk, false, true, true},
+    {kReFs, "ReFS", kOk, true, kOk, false, false, true},
+    {kFat32, "FAT32", kInvalidParameter, false, kOk, true, true, false},
+    {kExFat, "exFAT", kInvalidParameter, false, kOk, true, false, false},
+    {kSmb, "SMB", kOk, true, kSymlinkClassDisabled, false, true, true},
 };
 
 // What differs by Windows and file system. There is no ReFS on Windows 7.
@@ -157,6 +159,15 @@ constexpr Version kVersions[] = {
     {k11, "11", false},
 };
 
+// The entry of `table` whose `field` is `value`; null where there is none.
+template <typename Entry, typename T, std::size_t N>
+const Entry* EntryWith(const Entry (&table)[N], T Entry::*field, const T& value) {
+  for (const Entry& entry : table) {
+    if (entry.*field == value) return &entry;
+  }
+  return nullptr;
+}
+
 // Every pair, built once from the tables.
 struct Pair {
   Windows windows;
@@ -167,40 +178,17 @@ const std::vector<Pair>& Pairs() {
   static const std::vector<Pair> pairs = [] {
     std::vector<Pair> built;
     for (const Row& row : kRows) {
-      for (const Traits& traits : kTraits) {
-        if (traits.fileSystem != row.fileSystem) continue;
-        for (const Version& version : kVersions) {
-          if (version.windows != row.windows) continue;
-          built.push_back({row.windows,
-                           row.fileSystem,
-                           {row.renameEx, row.dispositionEx, row.idInfo, traits.attributeTag,
-                            traits.links, traits.linkFollowed, traits.entryIndex, traits.shortNames,
-                            traits.streams, version.devicesWithExtension}});
-        }
-      }
+      const Traits& traits = *EntryWith(kTraits, &Traits::fileSystem, row.fileSystem);
+      const Version& version = *EntryWith(kVersions, &Version::windows, row.windows);
+      built.push_back({row.windows,
+                       row.fileSystem,
+                       {row.renameEx, row.dispositionEx, row.idInfo, traits.attributeTag,
+                        traits.links, traits.linkFollowed, traits.entryIndex, traits.shortNames,
+                        traits.streams, version.devicesWithExtension}});
     }
     return built;
   }();
   return pairs;
-}
-
-constexpr std::pair<FileSystem, std::string_view> kFileSystemNames[] = {
-    {kNtfs, "NTFS"}, {kReFs, "ReFS"}, {kFat32, "FAT32"}, {kExFat, "exFAT"}, {kSmb, "SMB"}};
-
-template <typename T, std::size_t N>
-std::string_view NameIn(const std::pair<T, std::string_view> (&names)[N], T value) {
-  for (const auto& [known, name] : names) {
-    if (known == value) return name;
-  }
-  return {};
-}
-
-template <typename T, std::size_t N>
-std::optional<T> Named(const std::pair<T, std::string_view> (&names)[N], std::string_view name) {
-  for (const auto& [known, text] : names) {
-    if (text == name) return known;
-  }
-  return std::nullopt;
 }
 
 }  // namespace
@@ -219,20 +207,18 @@ std::vector<std::pair<Windows, FileSystem>> EveryPair() {
 }
 
 std::string_view NameOf(Windows windows) {
-  for (const Version& version : kVersions) {
-    if (version.windows == windows) return version.name;
-  }
-  return {};
+  return EntryWith(kVersions, &Version::windows, windows)->name;
 }
-std::string_view NameOf(FileSystem fileSystem) { return NameIn(kFileSystemNames, fileSystem); }
+std::string_view NameOf(FileSystem fileSystem) {
+  return EntryWith(kTraits, &Traits::fileSystem, fileSystem)->name;
+}
 std::optional<Windows> WindowsNamed(std::string_view name) {
-  for (const Version& version : kVersions) {
-    if (version.name == name) return version.windows;
-  }
-  return std::nullopt;
+  const Version* version = EntryWith(kVersions, &Version::name, name);
+  return version ? std::optional(version->windows) : std::nullopt;
 }
 std::optional<FileSystem> FileSystemNamed(std::string_view name) {
-  return Named(kFileSystemNames, name);
+  const Traits* traits = EntryWith(kTraits, &Traits::name, name);
+  return traits ? std::optional(traits->fileSystem) : std::nullopt;
 }
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/Unique.h"
 #include "support/Files.h"
+#include "support/Rename.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -75,18 +76,6 @@ TEST_F(FileContractTest, FlushNeedsWriteAccess) {
   EXPECT_EQ(FlushFileBuffers(file.get()), kErrorAccessDenied);
   ASSERT_EQ(Open("b", kReadWrite, kFileShareRead, kCreateNew, file), kErrorSuccess);
   EXPECT_EQ(FlushFileBuffers(file.get()), kErrorSuccess);
-}
-
-// FileRenameInfo with the new name's full path, replacing where `replace` says so.
-Status RenameTo(Handle file, const std::u16string& name, bool replace) {
-  std::vector<std::uint64_t> storage(8 + name.size() / 4);
-  auto* rename = reinterpret_cast<FileRenameInfo*>(storage.data());
-  rename->Flags = replace ? 1 : 0;
-  rename->FileNameLength = static_cast<std::uint32_t>(2 * name.size());
-  std::memcpy(rename->FileName, name.data(), 2 * name.size());
-  return SetFileInformationByHandle(
-      file, kFileRenameInfo, rename,
-      static_cast<std::uint32_t>(sizeof(FileRenameInfo) + 2 * name.size()));
 }
 
 TEST_F(FileContractTest, RenameByHandleReplacesOnlyWhenAskedAndClosed) {

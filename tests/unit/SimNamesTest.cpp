@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/Unique.h"
 #include "platform/sim/Text.h"
 #include "support/CaseName.h"
+#include "support/Rename.h"
 #include "unit/SimTest.h"
 
 namespace {
@@ -60,14 +60,7 @@ TEST_F(SimTest, FatIndexFollowsTheDirectoryEntry) {
   const auto rename = [&](const char* from, const char* to) {
     UniqueHandle file;
     ASSERT_EQ(CreateFileW(path(from).c_str(), kDelete, 0, kOpenExisting, 0, file.put()), 0u);
-    const std::u16string name = path(to);
-    std::vector<std::uint64_t> storage(sizeof(FileRenameInfo) / 8 + name.size());
-    auto* information = reinterpret_cast<FileRenameInfo*>(storage.data());
-    information->FileNameLength = static_cast<std::uint32_t>(2 * name.size());
-    std::copy(name.begin(), name.end(), information->FileName);
-    ASSERT_EQ(SetFileInformationByHandle(file.get(), kFileRenameInfo, information,
-                                         static_cast<std::uint32_t>(8 * storage.size())),
-              0u);
+    ASSERT_EQ(RenameTo(file.get(), path(to), false), 0u);
   };
   const auto first = index("a.dat");
   EXPECT_NE(index("b.dat"), first);

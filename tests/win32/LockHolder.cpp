@@ -14,17 +14,8 @@
 
 namespace {
 
-const char* NameOf(SettingsLock::Reach reach) {
-  switch (reach) {
-    case SettingsLock::Reach::kCreated:
-      return "created";
-    case SettingsLock::Reach::kOpened:
-      return "opened";
-    case SettingsLock::Reach::kNone:
-      break;
-  }
-  return "none";
-}
+// By SettingsLock::Reach.
+constexpr const char* kReach[] = {"none", "created", "opened"};
 
 }  // namespace
 
@@ -34,7 +25,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring name(argv[2]);
   SettingsLock lock;
   if (!lock.Open()) return 1;
-  std::ofstream(folder / (name + L".reach")) << NameOf(lock.reach());
+  std::ofstream(folder / (name + L".reach")) << kReach[static_cast<int>(lock.reach())];
   if (!lock.Wait()) return 1;
   std::ofstream(folder / (name + L".acquired")).put('1');
   Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
