@@ -114,7 +114,10 @@ std::string Resolve(const std::string& folder, const std::string& element) {
 
 // The device that the last element `name` names on this Windows, or empty: NUL, CON, PRN, AUX,
 // COM1 to COM9, LPT1 to LPT9, with spaces after it, and, before Windows 11, with an extension.
+// Trailing dots and spaces go first, as from every last element: "NUL." is no name with an
+// extension.
 std::u16string_view DeviceNamed(std::u16string_view name) {
+  while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.remove_suffix(1);
   const std::size_t dot = name.find(u'.');
   if (dot != std::u16string_view::npos && !TheMachine().System().devicesWithExtension) return {};
   std::u16string_view stem = name.substr(0, dot);

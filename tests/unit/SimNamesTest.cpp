@@ -26,6 +26,7 @@ const FullPathCase kFullPathCases[] = {
     {"SpacesBeforeTheExtension", sim::Windows::k8, u"C:\\d\\COM1 .log", u"\\\\.\\COM1"},
     {"ExtensionNamesAFileOn11", sim::Windows::k11, u"C:\\d\\nul.txt", u"C:\\d\\nul.txt"},
     {"BareNameIsTheDeviceOn11", sim::Windows::k11, u"C:\\d\\Lpt9", u"\\\\.\\Lpt9"},
+    {"TrailingDotIsNoExtension", sim::Windows::k11, u"C:\\d\\con. ", u"\\\\.\\con"},
     {"NoSuchPort", sim::Windows::k7, u"C:\\d\\COM10", u"C:\\d\\COM10"},
     {"VerbatimIsAFile", sim::Windows::k7, u"\\\\?\\C:\\d\\NUL", u"\\\\?\\C:\\d\\NUL"},
 };
